@@ -9,7 +9,8 @@
 
 // A scripted gateway for the UPnP jobs' tests: what discovery finds, how the router answers each
 // call, and the mapping table it keeps. Every call is recorded, and the live device lists and
-// sessions are counted so a test can see that each path released what it opened.
+// sessions are counted so a test can see that each path released what it opened. It is not
+// thread-safe: a test that runs jobs on a worker thread reads it only while no job runs.
 class KCFakeUPnPIGDClient final : public KCUPnPIGDClient {
 public:
     struct Script {
