@@ -43,8 +43,9 @@ KCPolkitAuthority::Answer answerFrom(const QDBusMessage &reply)
 {
     using Result = KCPolkitAuthority::Result;
     if (reply.type() == QDBusMessage::ErrorMessage) {
-        const QDBusError::ErrorType error = QDBusError(reply).type();
-        const bool absent = error == QDBusError::ServiceUnknown || error == QDBusError::NameHasNoOwner;
+        const QString error = reply.errorName();
+        const bool absent = error == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown")
+            || error == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner");
         return {absent ? Result::Unavailable : Result::Error,
                 QStringLiteral("%1: %2").arg(reply.errorName(), reply.errorMessage())};
     }

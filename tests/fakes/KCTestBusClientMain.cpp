@@ -19,7 +19,8 @@
 //                      METHOD [ARG...]
 //   kc_test_bus_client --own NAME
 // Arguments are typed: s:TEXT b:true x:NUMBER i:NUMBER u:NUMBER bigs:LENGTH (a string of that
-// many characters) a{sv}:JSON-OBJECT. The calls go out together without waiting for each other.
+// many characters) a{sv}:JSON-OBJECT bigsettings:LENGTH (a settings change holding a string of that
+// length). The calls go out together without waiting for each other.
 // Output: "connected UNIQUE-NAME", then per call "reply N ARG..." or "error N ERROR-NAME MESSAGE",
 // then "done"; with --own "owned NAME" or "error 0 ERROR-NAME MESSAGE".
 namespace {
@@ -43,6 +44,8 @@ std::optional<QVariant> parseArgument(const QString &text)
         return QVariant(value.toUInt());
     if (kind == QLatin1String("bigs"))
         return QVariant(QString(value.toInt(), QLatin1Char('x')));
+    if (kind == QLatin1String("bigsettings"))
+        return QVariant(QVariantMap{{QStringLiteral("KCDaemonSettingsHotKeys"), QString(value.toInt(), QLatin1Char('x'))}});
     if (kind == QLatin1String("a{sv}"))
         return QVariant(KCDBusValue::toDBus(QJsonDocument::fromJson(value.toUtf8()).object().toVariantMap()));
     return std::nullopt;
