@@ -1,7 +1,10 @@
 #include "KCDaemonClientTracker.h"
 
-KCDaemonClientTracker::KCDaemonClientTracker(QDBusConnection bus, QObject *parent)
+#include "KCLog.h"
+
+KCDaemonClientTracker::KCDaemonClientTracker(QDBusConnection bus, int maxClients, QObject *parent)
     : QObject(parent)
+    , _maxClients(maxClients)
     , _watcher(QString(), std::move(bus), QDBusServiceWatcher::WatchForUnregistration)
 {
     connect(&_watcher, &QDBusServiceWatcher::serviceUnregistered, this, &KCDaemonClientTracker::clientLeft);
@@ -11,6 +14,12 @@ void KCDaemonClientTracker::accept(const QString &uniqueName)
 {
     if (uniqueName.isEmpty() || _clients.contains(uniqueName))
         return;
+    if (_clients.size() >= _maxClients) {
+        qCWarning(lcKC).noquote() << QStringLiteral("Not sending call-backs to %1: %2 clients are connected")
+                                         .arg(uniqueName)
+                                         .arg(_clients.size());
+        return;
+    }
     _clients.append(uniqueName);
     _watcher.addWatchedService(uniqueName);
     Q_EMIT currentClientChanged(uniqueName);

@@ -1,6 +1,6 @@
 #include "KCFakeLogind.h"
 
-#include "KCFakeOutput.h"
+#include "KCFakeBusPeer.h"
 
 #include <QDBusConnectionInterface>
 #include <QDBusReply>

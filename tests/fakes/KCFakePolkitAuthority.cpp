@@ -1,6 +1,6 @@
 #include "KCFakePolkitAuthority.h"
 
-#include "KCFakeOutput.h"
+#include "KCFakeBusPeer.h"
 
 #include <QDBusArgument>
 #include <QDBusConnectionInterface>

@@ -1,5 +1,5 @@
 #include "KCDBusValue.h"
-#include "KCFakeOutput.h"
+#include "KCFakeBusPeer.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

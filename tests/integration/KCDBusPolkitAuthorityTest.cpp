@@ -51,20 +51,23 @@ TEST_F(KCDBusPolkitAuthorityTest, AnswersAsPolkitSaysAboutTheCallersBusName)
 
     struct Case {
         const char *verdict;
+        uint delayMs;
         bool allowInteraction;
         Result expected;
     };
     const Case cases[] = {
-        {"allow", false, Result::Authorized},
-        {"allow", true, Result::Authorized},
-        {"deny", false, Result::NotAuthorized},
-        {"challenge", false, Result::Challenge},
-        {"error", true, Result::Error},
+        {"allow", 0, false, Result::Authorized},
+        {"allow", 0, true, Result::Authorized},
+        {"allow after a while", 300, true, Result::Authorized},
+        {"deny", 0, false, Result::NotAuthorized},
+        {"challenge", 0, false, Result::Challenge},
+        {"error", 0, true, Result::Error},
     };
     int asked = 0;
     for (const Case &c : cases) {
         SCOPED_TRACE(std::string(c.verdict) + (c.allowInteraction ? " interactive" : " plain"));
-        ASSERT_TRUE(control.setAnswer(Action, ::geteuid(), QString::fromLatin1(c.verdict)));
+        const QString verdict = QString::fromLatin1(c.verdict).section(QLatin1Char(' '), 0, 0);
+        ASSERT_TRUE(control.setAnswer(Action, ::geteuid(), verdict, c.delayMs));
         const auto answer = ask(authority, c.allowInteraction);
         ASSERT_TRUE(answer);
         EXPECT_EQ(answer->result, c.expected);

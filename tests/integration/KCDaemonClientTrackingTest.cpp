@@ -113,6 +113,25 @@ TEST_F(KCDaemonClientTrackingTest, CallBacksGoToTheLatestClientStillOnTheBus)
     EXPECT_EQ(delivered, stepNumber - 1);
 }
 
+TEST_F(KCDaemonClientTrackingTest, BeyondItsLimitTheTrackerKeepsTheClientsThatCameFirst)
+{
+    KCDaemonClientTracker tracker(daemon.connection, 2);
+    std::vector<std::unique_ptr<Client>> clients;
+    for (int i = 0; i < 4; ++i)
+        clients.push_back(connectClient());
+    for (int i = 0; i < 3; ++i)
+        tracker.accept(clients.at(i)->connection.baseService());
+    EXPECT_EQ(tracker.clients(), (QStringList{clients.at(0)->connection.baseService(), clients.at(1)->connection.baseService()}));
+
+    // A place comes free when a client leaves.
+    const QString leaving = clients.at(1)->connection.name();
+    clients.at(1)->connection = QDBusConnection(QString());
+    QDBusConnection::disconnectFromBus(leaving);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tracker.clients().size() == 1; }, 30000));
+    tracker.accept(clients.at(3)->connection.baseService());
+    EXPECT_EQ(tracker.currentClient(), clients.at(3)->connection.baseService());
+}
+
 TEST_F(KCDaemonClientTrackingTest, CallBacksCarryTheirDBusTypesAndExpectNoReply)
 {
     auto client = connectClient();
