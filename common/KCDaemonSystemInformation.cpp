@@ -3,8 +3,8 @@
 #include "KCLinuxDynamicStore.h"
 #include "KCLog.h"
 
-#include <QRegularExpression>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cstring>
 
@@ -117,14 +117,19 @@ quint16 KCDaemonSystemInformation::sshListeningPort() const
     if (!value)
         return defaultSshPort;
     const QString listener = value->trimmed();
-    static const QRegularExpression number(QStringLiteral("^[0-9]+$"));
-    static const QRegularExpression serviceName(QStringLiteral("^[A-Za-z][A-Za-z0-9_.+-]*$"));
-    if (number.match(listener).hasMatch()) {
+    const auto isAsciiDigit = [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); };
+    const auto isAsciiLetter = [](QChar c) { return c.unicode() < 128 && c.isLetter(); };
+    if (!listener.isEmpty() && std::all_of(listener.begin(), listener.end(), isAsciiDigit)) {
         bool ok = false;
         const uint port = listener.toUInt(&ok);
         return ok && port >= 1 && port <= 65535 ? quint16(port) : unusableSshListener;
     }
-    if (serviceName.match(listener).hasMatch())
+    // Service names as the services database spells them: "ssh", "ssh-alt", "x11.mit".
+    const bool serviceName = !listener.isEmpty() && isAsciiLetter(listener[0])
+        && std::all_of(listener.begin(), listener.end(), [&](QChar c) {
+               return isAsciiLetter(c) || isAsciiDigit(c) || QStringLiteral("-_.+").contains(c);
+           });
+    if (serviceName)
         return m_sources.services->tcpPort(listener).value_or(defaultSshPort);
     return unusableSshListener;
 }

@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMap>
-#include <QRegularExpression>
 
 namespace {
 
@@ -34,18 +33,35 @@ QStringList lines(const QString &path)
     return QString::fromUtf8(contents.data).split(QLatin1Char('\n'));
 }
 
-// A configuration line's keyword and its first argument: "Port 2222", "Port=2222" and
-// "Port \"2222\"" all give ("port", "2222").
+// A configuration line's keyword, lower-cased, and its first argument: "Port 2222",
+// "Port=2222" and "Port \"2222\"" all give ("port", "2222").
 std::optional<std::pair<QString, QString>> keywordAndArgument(const QString &line)
 {
-    static const QRegularExpression pattern(QStringLiteral("^\\s*([A-Za-z]+)(?:\\s*=\\s*|\\s+)\"?([^\"\\s]+)"));
     const QString trimmed = line.trimmed();
     if (trimmed.isEmpty() || trimmed.startsWith(QLatin1Char('#')))
         return std::nullopt;
-    const auto match = pattern.match(trimmed);
-    if (!match.hasMatch())
+    qsizetype i = 0;
+    while (i < trimmed.size() && trimmed[i].isLetter() && trimmed[i].unicode() < 128)
+        ++i;
+    const QString keyword = trimmed.left(i).toLower();
+    const qsizetype keywordEnd = i;
+    while (i < trimmed.size() && trimmed[i].isSpace())
+        ++i;
+    if (i < trimmed.size() && trimmed[i] == QLatin1Char('=')) {
+        ++i;
+        while (i < trimmed.size() && trimmed[i].isSpace())
+            ++i;
+    } else if (i == keywordEnd) {
+        return std::nullopt; // neither blank nor "=" after the keyword
+    }
+    if (i < trimmed.size() && trimmed[i] == QLatin1Char('"'))
+        ++i;
+    const qsizetype start = i;
+    while (i < trimmed.size() && !trimmed[i].isSpace() && trimmed[i] != QLatin1Char('"'))
+        ++i;
+    if (keyword.isEmpty() || i == start)
         return std::nullopt;
-    return std::make_pair(match.captured(1).toLower(), match.captured(2));
+    return std::make_pair(keyword, trimmed.mid(start, i - start));
 }
 
 // The port of a socket unit's listen address, or the address as written when it names no TCP

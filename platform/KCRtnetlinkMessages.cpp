@@ -42,6 +42,17 @@ std::optional<quint32> u32(QByteArrayView value)
     return readAt<quint32>(value, 0);
 }
 
+// Reads a message's fixed header and visits the attributes after it; false when either does not
+// fit in the payload.
+template<typename Header>
+bool readMessage(QByteArrayView payload, Header &header, const std::function<void(quint16, QByteArrayView)> &visit)
+{
+    if (payload.size() < qsizetype(NLMSG_ALIGN(sizeof(Header))))
+        return false;
+    header = readAt<Header>(payload, 0);
+    return forEachAttribute(payload.sliced(NLMSG_ALIGN(sizeof(Header))), visit);
+}
+
 // The first live next hop of a multipath route: its gateway and interface.
 bool readFirstNextHop(QByteArrayView hops, Route &route)
 {
@@ -95,24 +106,17 @@ std::optional<QList<Message>> splitDatagram(QByteArrayView datagram)
 
 std::optional<Route> parseRoute(QByteArrayView payload)
 {
-    if (payload.size() < qsizetype(sizeof(rtmsg)))
-        return std::nullopt;
-    const auto header = readAt<rtmsg>(payload, 0);
+    rtmsg header{};
     Route route;
-    route.family = header.rtm_family;
-    route.destinationLength = header.rtm_dst_len;
-    route.type = header.rtm_type;
-    route.table = header.rtm_table;
-    route.flags = header.rtm_flags;
+    std::optional<quint32> table;
     bool multipathWellFormed = true;
-    const bool wellFormed = forEachAttribute(payload.sliced(NLMSG_ALIGN(sizeof(rtmsg))), [&](quint16 type, QByteArrayView value) {
+    const bool wellFormed = readMessage(payload, header, [&](quint16 type, QByteArrayView value) {
         switch (type) {
         case RTA_TABLE:
-            if (const auto table = u32(value))
-                route.table = *table;
+            table = u32(value);
             break;
         case RTA_GATEWAY:
-            if (route.family == AF_INET)
+            if (header.rtm_family == AF_INET)
                 route.gateway = u32(value);
             break;
         case RTA_OIF:
@@ -132,17 +136,20 @@ std::optional<Route> parseRoute(QByteArrayView payload)
     });
     if (!wellFormed || !multipathWellFormed)
         return std::nullopt;
+    route.family = header.rtm_family;
+    route.destinationLength = header.rtm_dst_len;
+    route.type = header.rtm_type;
+    // Tables above 255 are named only by the attribute.
+    route.table = table.value_or(header.rtm_table);
+    route.flags = header.rtm_flags;
     return route;
 }
 
 std::optional<Link> parseLink(QByteArrayView payload)
 {
-    if (payload.size() < qsizetype(sizeof(ifinfomsg)))
-        return std::nullopt;
-    const auto header = readAt<ifinfomsg>(payload, 0);
+    ifinfomsg header{};
     Link link;
-    link.index = header.ifi_index;
-    const bool wellFormed = forEachAttribute(payload.sliced(NLMSG_ALIGN(sizeof(ifinfomsg))), [&](quint16 type, QByteArrayView value) {
+    const bool wellFormed = readMessage(payload, header, [&](quint16 type, QByteArrayView value) {
         if (type != IFLA_IFNAME)
             return;
         const qsizetype end = value.indexOf('\0');
@@ -152,19 +159,15 @@ std::optional<Link> parseLink(QByteArrayView payload)
     });
     if (!wellFormed)
         return std::nullopt;
+    link.index = header.ifi_index;
     return link;
 }
 
 std::optional<Neighbour> parseNeighbour(QByteArrayView payload)
 {
-    if (payload.size() < qsizetype(sizeof(ndmsg)))
-        return std::nullopt;
-    const auto header = readAt<ndmsg>(payload, 0);
+    ndmsg header{};
     Neighbour neighbour;
-    neighbour.family = header.ndm_family;
-    neighbour.interfaceIndex = header.ndm_ifindex;
-    neighbour.state = header.ndm_state;
-    const bool wellFormed = forEachAttribute(payload.sliced(NLMSG_ALIGN(sizeof(ndmsg))), [&](quint16 type, QByteArrayView value) {
+    const bool wellFormed = readMessage(payload, header, [&](quint16 type, QByteArrayView value) {
         if (type == NDA_DST)
             neighbour.destination = value.toByteArray();
         else if (type == NDA_LLADDR)
@@ -172,6 +175,9 @@ std::optional<Neighbour> parseNeighbour(QByteArrayView payload)
     });
     if (!wellFormed)
         return std::nullopt;
+    neighbour.family = header.ndm_family;
+    neighbour.interfaceIndex = header.ndm_ifindex;
+    neighbour.state = header.ndm_state;
     return neighbour;
 }
 

@@ -12,6 +12,20 @@ namespace {
 // A desktop's tables are a few kilobytes; a router with a full table is not what we run on.
 constexpr qsizetype maxTableBytes = 16 << 20;
 
+// The messages of one type that parse; a malformed one is left out rather than trusted.
+template<typename T>
+QList<T> parseAll(const QList<KCRtnetlinkSocket::Reply> &messages, quint16 type, std::optional<T> (*parse)(QByteArrayView))
+{
+    QList<T> parsed;
+    for (const auto &message : messages) {
+        if (message.type != type)
+            continue;
+        if (const auto value = parse(message.payload))
+            parsed.append(*value);
+    }
+    return parsed;
+}
+
 } // namespace
 
 KCRtnetlinkRoutingTables::KCRtnetlinkRoutingTables(KCRtnetlinkSocket::Opener opener)
@@ -27,24 +41,12 @@ std::optional<KCGlobalIPv4State> KCRtnetlinkRoutingTables::defaultIPv4Route() co
     const auto routeDump = socket->dump(RTM_GETROUTE, AF_INET, maxTableBytes);
     if (routeDump.error != KCRtnetlinkSocket::DumpError::None)
         return std::nullopt;
-    QList<KCRtnetlink::Route> routes;
-    for (const auto &message : routeDump.messages) {
-        if (message.type != RTM_NEWROUTE)
-            continue;
-        if (const auto route = KCRtnetlink::parseRoute(message.payload))
-            routes.append(*route);
-    }
+    const QList<KCRtnetlink::Route> routes = parseAll(routeDump.messages, RTM_NEWROUTE, KCRtnetlink::parseRoute);
     if (!KCRtnetlink::selectDefaultRoute(routes, {}))
         return std::nullopt;
-
+    // The route names its interface by index; the link table gives the name.
     const auto linkDump = socket->dump(RTM_GETLINK, AF_UNSPEC, maxTableBytes);
-    QList<KCRtnetlink::Link> links;
-    for (const auto &message : linkDump.messages) {
-        if (message.type != RTM_NEWLINK)
-            continue;
-        if (const auto link = KCRtnetlink::parseLink(message.payload))
-            links.append(*link);
-    }
+    const QList<KCRtnetlink::Link> links = parseAll(linkDump.messages, RTM_NEWLINK, KCRtnetlink::parseLink);
     return KCRtnetlink::selectDefaultRoute(routes, links);
 }
 
@@ -70,18 +72,15 @@ KCRoutingTables::Neighbours KCRtnetlinkRoutingTables::ipv4Neighbours() const
         neighbours.error = Error::ReadFailed;
         return neighbours;
     }
-    for (const auto &message : dump.messages) {
-        if (message.type != RTM_NEWNEIGH)
-            continue;
-        const auto entry = KCRtnetlink::parseNeighbour(message.payload);
-        if (!entry || entry->family != AF_INET || entry->destination.size() != 4)
+    for (const KCRtnetlink::Neighbour &entry : parseAll(dump.messages, RTM_NEWNEIGH, KCRtnetlink::parseNeighbour)) {
+        if (entry.family != AF_INET || entry.destination.size() != 4)
             continue;
         // Failed and unresolved entries have no address worth reporting (or a stale one).
-        if (entry->state == NUD_NONE || (entry->state & (NUD_INCOMPLETE | NUD_FAILED)) || entry->linkLayerAddress.isEmpty())
+        if (entry.state == NUD_NONE || (entry.state & (NUD_INCOMPLETE | NUD_FAILED)) || entry.linkLayerAddress.isEmpty())
             continue;
         KCNeighbour neighbour;
-        std::memcpy(&neighbour.address, entry->destination.constData(), 4);
-        neighbour.hardwareAddress = entry->linkLayerAddress;
+        std::memcpy(&neighbour.address, entry.destination.constData(), 4);
+        neighbour.hardwareAddress = entry.linkLayerAddress;
         neighbours.entries.append(neighbour);
     }
     return neighbours;

@@ -52,7 +52,7 @@ QByteArray message(quint16 type, const QByteArray &payload, quint32 sequence = 1
     return padded(bytesOf(header) + payload);
 }
 
-struct RouteSpec {
+struct RouteShape {
     quint8 family = AF_INET;
     quint8 destinationLength = 0;
     quint8 table = RT_TABLE_MAIN;
@@ -60,14 +60,14 @@ struct RouteSpec {
     quint32 flags = 0;
 };
 
-QByteArray route(const RouteSpec &spec, const QByteArray &attributes)
+QByteArray route(const RouteShape &shape, const QByteArray &attributes)
 {
     rtmsg header{};
-    header.rtm_family = spec.family;
-    header.rtm_dst_len = spec.destinationLength;
-    header.rtm_table = spec.table;
-    header.rtm_type = spec.type;
-    header.rtm_flags = spec.flags;
+    header.rtm_family = shape.family;
+    header.rtm_dst_len = shape.destinationLength;
+    header.rtm_table = shape.table;
+    header.rtm_type = shape.type;
+    header.rtm_flags = shape.flags;
     return bytesOf(header) + attributes;
 }
 
@@ -101,12 +101,12 @@ std::optional<KCGlobalIPv4State> selectFrom(const QList<QByteArray> &payloads)
     return KCRtnetlink::selectDefaultRoute(routes, links);
 }
 
-QByteArray defaultVia(const char *gateway, int index, quint32 metric = 0, const RouteSpec &spec = {})
+QByteArray defaultVia(const char *gateway, int index, quint32 metric = 0, const RouteShape &shape = {})
 {
     QByteArray attributes = attribute(RTA_GATEWAY, ipv4(gateway)) + attribute(RTA_OIF, u32(quint32(index)));
     if (metric)
         attributes += attribute(RTA_PRIORITY, u32(metric));
-    return route(spec, attributes);
+    return route(shape, attributes);
 }
 
 } // namespace
@@ -115,19 +115,19 @@ TEST(KCRtnetlinkMessages, SelectsTheMainTablesUsableDefaultRouteWithTheLowestMet
 {
     const KCGlobalIPv4State ethernet{QStringLiteral("192.168.1.1"), QStringLiteral("eth0"), 2};
     const KCGlobalIPv4State wifi{QStringLiteral("10.0.0.1"), QStringLiteral("wlan0"), 3};
-    RouteSpec otherTable;
+    RouteShape otherTable;
     otherTable.table = 100;
-    RouteSpec local;
+    RouteShape local;
     local.table = RT_TABLE_LOCAL;
-    RouteSpec notDefault;
+    RouteShape notDefault;
     notDefault.destinationLength = 24;
-    RouteSpec unreachable;
+    RouteShape unreachable;
     unreachable.type = RTN_UNREACHABLE;
-    RouteSpec linkDown;
+    RouteShape linkDown;
     linkDown.flags = RTNH_F_LINKDOWN;
-    RouteSpec ipv6;
+    RouteShape ipv6;
     ipv6.family = AF_INET6;
-    RouteSpec largeTable; // tables above 255 are only named by the attribute
+    RouteShape largeTable; // tables above 255 are only named by the attribute
     largeTable.table = RT_TABLE_COMPAT;
 
     struct Case {
