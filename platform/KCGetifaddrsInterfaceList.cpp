@@ -18,7 +18,9 @@ QList<KCInterfaceAddress> KCGetifaddrsInterfaceList::interfaceAddresses() const
         if (!entry->ifa_addr || !entry->ifa_name)
             continue;
         KCInterfaceAddress address;
-        address.name = QFile::decodeName(entry->ifa_name);
+        // An address with a label ("eth0:1") is listed under the label; interface names cannot
+        // contain ":", so what comes before it is the interface.
+        address.name = QFile::decodeName(entry->ifa_name).section(QLatin1Char(':'), 0, 0);
         address.up = entry->ifa_flags & IFF_UP;
         address.loopback = entry->ifa_flags & IFF_LOOPBACK;
         if (entry->ifa_addr->sa_family == AF_INET) {

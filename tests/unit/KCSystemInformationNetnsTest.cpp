@@ -120,6 +120,7 @@ protected:
                  QStringLiteral("link set kc0 up"),
                  QStringLiteral("link set kc1 up"),
                  QStringLiteral("addr add 10.77.0.2/24 dev kc0"),
+                 QStringLiteral("addr add 10.77.1.2/24 dev kc0 label kc0:1"),
                  QStringLiteral("route add default via 10.77.0.1 dev kc0"),
                  QStringLiteral("neigh add 10.77.0.9 lladdr 00:1a:2b:3c:4d:5e dev kc0 nud permanent"),
              })
@@ -174,11 +175,12 @@ TEST_F(KCSystemInformationNetnsTest, LooksUpAddressesWithTheRealSources)
         return QStringList{
             KCDaemonSystemInformation::privateIPAddress(sources).value_or(QStringLiteral("none")),
             KCDaemonSystemInformation::interfaceNameForIPAddress(QStringLiteral("10.77.0.2"), sources).value_or(QStringLiteral("none")),
+            KCDaemonSystemInformation::interfaceNameForIPAddress(QStringLiteral("10.77.1.2"), sources).value_or(QStringLiteral("none")),
             KCDaemonSystemInformation::privateIPAddressToMACAddress(QStringLiteral("10.77.0.9"), sources).value_or(QStringLiteral("none")),
             KCDaemonSystemInformation::macAddressHexString(true, sources),
         };
     });
-    EXPECT_EQ(answers, (QStringList{QStringLiteral("10.77.0.2"), QStringLiteral("kc0"), QStringLiteral("00:1A:2B:3C:4D:5E"),
+    EXPECT_EQ(answers, (QStringList{QStringLiteral("10.77.0.2"), QStringLiteral("kc0"), QStringLiteral("kc0"), QStringLiteral("00:1A:2B:3C:4D:5E"),
                                     QStringLiteral("021122334455")}));
 }
 
