@@ -5,9 +5,9 @@
 // A machine whose firmware says whatever the test sets.
 class KCFakeHardwareIdentity final : public KCHardwareIdentity {
 public:
-    KCFakeHardwareIdentity(std::optional<QString> uuid = std::nullopt, std::optional<QString> serial = std::nullopt)
-        : uuid(std::move(uuid))
-        , serial(std::move(serial))
+    KCFakeHardwareIdentity(std::optional<QString> systemUUID = std::nullopt, std::optional<QString> serialNumber = std::nullopt)
+        : uuid(std::move(systemUUID))
+        , serial(std::move(serialNumber))
     {
     }
     std::optional<QString> systemUUID() const override { return uuid; }

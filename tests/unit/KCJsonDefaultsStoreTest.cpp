@@ -1,6 +1,7 @@
 #include "KCJsonDefaultsStore.h"
 #include "KCLogCapture.h"
 #include "KCScratchFileSystem.h"
+#include "KCTestFiles.h"
 #include "KCTestUtils.h"
 
 #include <QDir>
@@ -17,28 +18,12 @@ namespace {
 
 const QString Domain = QStringLiteral("com.fendrel.kovra.connect");
 
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeAll(const QString &path, const QByteArray &data)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ASSERT_EQ(file.write(data), data.size());
-}
+using KCTestFiles::modeOf;
+using KCTestFiles::readAll;
 
 QStringList damagedCopies(const QString &directory)
 {
     return QDir(directory).entryList({Domain + QStringLiteral(".json.damaged-*")}, QDir::Files);
-}
-
-mode_t modeOf(const QString &path)
-{
-    struct stat st {};
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? (st.st_mode & 07777) : 0;
 }
 
 class KCJsonDefaultsStoreTest : public ::testing::Test {
@@ -69,6 +54,7 @@ TEST_F(KCJsonDefaultsStoreTest, KeepsEveryKindExactlyAcrossARestart)
         {"empty string", QString()},
         {"array", QVariantList{qint64(1), 1.0, true, QStringLiteral("1")}},
         {"empty array", QVariantList{}},
+        {"string list", QStringList{QStringLiteral("alice"), QStringLiteral("bob")}},
         {"dictionary", nested},
         {"empty dictionary", QVariantMap{}},
     };
@@ -146,7 +132,7 @@ TEST_F(KCJsonDefaultsStoreTest, DamagedFileIsKeptAsideAndTheStoreStartsFromItsFa
         SCOPED_TRACE(c.name);
         QTemporaryDir caseDir;
         const QString file = QDir(caseDir.path()).filePath(Domain + QStringLiteral(".json"));
-        writeAll(file, c.content);
+        ASSERT_TRUE(KCTestFiles::writeAll(file, c.content));
         KCLogCapture log;
         KCJsonDefaultsStore store(caseDir.path(), Domain);
         store.registerDefaults({{QStringLiteral("vncPort"), 5900}});
@@ -168,9 +154,9 @@ TEST_F(KCJsonDefaultsStoreTest, DamagedFileIsKeptAsideAndTheStoreStartsFromItsFa
 
 TEST_F(KCJsonDefaultsStoreTest, SecondDamagedFileInTheSameSecondGetsItsOwnCopy)
 {
-    writeAll(path(), "first");
+    ASSERT_TRUE(KCTestFiles::writeAll(path(), "first"));
     { KCJsonDefaultsStore store(dir.path(), Domain); }
-    writeAll(path(), "second");
+    ASSERT_TRUE(KCTestFiles::writeAll(path(), "second"));
     { KCJsonDefaultsStore store(dir.path(), Domain); }
     const QStringList copies = damagedCopies(dir.path());
     ASSERT_EQ(copies.size(), 2);
@@ -195,7 +181,7 @@ TEST_F(KCJsonDefaultsStoreTest, CreatesAPrivateFolderAndPrivateFilesWhateverTheU
 TEST_F(KCJsonDefaultsStoreTest, NeverWritesThroughSomethingThatIsNotItsOwnFile)
 {
     const QString victim = QDir(dir.path()).filePath(QStringLiteral("victim"));
-    writeAll(victim, "precious");
+    ASSERT_TRUE(KCTestFiles::writeAll(victim, "precious"));
     const struct {
         const char *name;
         std::function<void()> make;
@@ -232,51 +218,23 @@ TEST_F(KCJsonDefaultsStoreTest, RemovesTemporaryFilesAKilledWriterLeft)
 {
     const QString leftover = path() + QStringLiteral(".tmp-AbC123");
     const QString unrelated = QDir(dir.path()).filePath(QStringLiteral("other.json.tmp-AbC123"));
-    writeAll(leftover, "half");
-    writeAll(unrelated, "not ours");
+    ASSERT_TRUE(KCTestFiles::writeAll(leftover, "half"));
+    ASSERT_TRUE(KCTestFiles::writeAll(unrelated, "not ours"));
     KCJsonDefaultsStore store(dir.path(), Domain);
     EXPECT_FALSE(QFile::exists(leftover));
     EXPECT_TRUE(QFile::exists(unrelated));
 }
 
-namespace {
-
-// Makes the folder read-only or full: a private tmpfs for root (which ignores permissions),
-// folder permissions for everyone else.
-class FaultyFolder {
-public:
-    explicit FaultyFolder(const QString &path, qint64 size = 1024 * 1024)
-        : m_path(path)
-    {
-        if (KCTest::isRoot())
-            m_scratch = std::make_unique<KCScratchFileSystem>(path, size);
-    }
-    bool ready() const { return !m_scratch || m_scratch->isMounted(); }
-    QString error() const { return m_scratch ? m_scratch->error() : QString(); }
-    void setReadOnly(bool readOnly)
-    {
-        if (m_scratch)
-            ASSERT_TRUE(m_scratch->setReadOnly(readOnly)) << m_scratch->error().toStdString();
-        else
-            ASSERT_EQ(::chmod(QFile::encodeName(m_path).constData(), readOnly ? 0500 : 0700), 0);
-    }
-
-private:
-    QString m_path;
-    std::unique_ptr<KCScratchFileSystem> m_scratch;
-};
-
-} // namespace
 
 TEST_F(KCJsonDefaultsStoreTest, ReadOnlyFolderKeepsTheOldFileAndTheNewValueInMemory)
 {
-    FaultyFolder folder(dir.path());
+    KCFaultyFolder folder(dir.path());
     ASSERT_TRUE(folder.ready()) << folder.error().toStdString();
     KCJsonDefaultsStore store(dir.path(), Domain);
     ASSERT_TRUE(store.setObject(QStringLiteral("old"), QStringLiteral("HotKeys")));
     const QByteArray before = readAll(store.filePath());
 
-    folder.setReadOnly(true);
+    ASSERT_TRUE(folder.setReadOnly(true)) << folder.error().toStdString();
     KCLogCapture log;
     EXPECT_FALSE(store.setObject(QStringLiteral("new"), QStringLiteral("HotKeys")));
     EXPECT_FALSE(store.setObject(qint64(22), QStringLiteral("sshPort")));
@@ -285,7 +243,7 @@ TEST_F(KCJsonDefaultsStoreTest, ReadOnlyFolderKeepsTheOldFileAndTheNewValueInMem
     EXPECT_EQ(readAll(store.filePath()), before);
 
     // Once the disk takes writes again, saving even an unchanged value writes everything held.
-    folder.setReadOnly(false);
+    ASSERT_TRUE(folder.setReadOnly(false)) << folder.error().toStdString();
     EXPECT_TRUE(store.setObject(qint64(22), QStringLiteral("sshPort")));
     KCJsonDefaultsStore reopened(dir.path(), Domain);
     EXPECT_EQ(reopened.objectForKey(QStringLiteral("HotKeys")), QVariant(QStringLiteral("new")));
@@ -295,7 +253,7 @@ TEST_F(KCJsonDefaultsStoreTest, ReadOnlyFolderKeepsTheOldFileAndTheNewValueInMem
 TEST_F(KCJsonDefaultsStoreTest, FullDiskKeepsTheOldFileIntact)
 {
     KC_REQUIRE_ROOT();
-    FaultyFolder folder(dir.path(), 64 * 1024);
+    KCFaultyFolder folder(dir.path(), 64 * 1024);
     ASSERT_TRUE(folder.ready()) << folder.error().toStdString();
     KCJsonDefaultsStore store(dir.path(), Domain);
     ASSERT_TRUE(store.setObject(QStringLiteral("old"), QStringLiteral("HotKeys")));

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 QString lastError(const char *what)
@@ -50,4 +52,18 @@ bool KCScratchFileSystem::setReadOnly(bool readOnly)
         return false;
     }
     return true;
+}
+
+KCFaultyFolder::KCFaultyFolder(const QString &path, qint64 sizeBytes)
+    : m_path(path)
+{
+    if (::geteuid() == 0)
+        m_scratch = std::make_unique<KCScratchFileSystem>(path, sizeBytes);
+}
+
+bool KCFaultyFolder::setReadOnly(bool readOnly)
+{
+    if (m_scratch)
+        return m_scratch->setReadOnly(readOnly);
+    return ::chmod(QFile::encodeName(m_path).constData(), readOnly ? 0500 : 0700) == 0;
 }
