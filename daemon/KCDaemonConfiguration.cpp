@@ -47,10 +47,8 @@ std::optional<QUrl> parseBaseURL(const QString &text, QString *error)
 
 } // namespace
 
-const QString KCDaemonConfiguration::DefaultBaseURL = QStringLiteral("https://accounts.kovra.invalid/app/6.0");
-
 KCDaemonConfiguration::KCDaemonConfiguration()
-    : m_baseURL(DefaultBaseURL)
+    : m_baseURL(KCDefaultBaseURL)
     , m_stateDirectory(KCDefaultStateDirectory)
 {
 }

@@ -17,8 +17,6 @@
 // Missing keys take the installed system's defaults.
 class KCDaemonConfiguration {
 public:
-    static const QString DefaultBaseURL;
-
     // The defaults of an installed system.
     KCDaemonConfiguration();
 
