@@ -35,12 +35,6 @@ KCDaemonApplicationMain::KCDaemonApplicationMain(const KCDaemonEnvironment &envi
 
     uninstallPreviousVersionIfNeeded();
 
-    _lastMappingStatus = KCDaemonStatusLastMappingNotSet;
-    _sleepStatus = 1;
-    _portMappingStatus = KCDaemonStatusPortMappingInitializing;
-    _accountStatus.clear();
-    _services.clear();
-
     _settings = std::make_unique<KCDaemonSettings>(*_environment.store, *_environment.hardwareIdentity);
     // The store then shows the settings in effect, fallbacks and corrections included.
     _settings->save();

@@ -1,15 +1,14 @@
 #pragma once
 
 #include "KCDaemonEnvironment.h"
-#include "KCDaemonKCService.h"
 #include "KCDaemonSettings.h"
+#include "KCDaemonVocabulary.h"
 
 #include <QMap>
 #include <QObject>
 #include <QStringList>
 #include <QVariantMap>
 
-#include <map>
 #include <memory>
 #include <optional>
 
@@ -37,7 +36,6 @@ public:
     // A human-readable event for whoever watches the daemon.
     void logServiceEvent(const QString &event);
 
-    const KCDaemonEnvironment &environment() const { return _environment; }
     KCDaemonSettings &settings() { return *_settings; }
     const QMap<QString, QString> &accountStatus() const { return _accountStatus; }
     QString portMappingStatus() const { return _portMappingStatus; }
@@ -55,11 +53,10 @@ private:
 
     KCDaemonEnvironment _environment;
     QMap<QString, QString> _accountStatus;
-    QString _portMappingStatus;
-    std::map<QString, std::unique_ptr<KCDaemonKCService>> _services;
+    QString _portMappingStatus = KCDaemonStatusPortMappingInitializing;
     std::unique_ptr<KCDaemonSettings> _settings;
     qint64 _sleepStatus = 1;
-    QString _lastMappingStatus;
+    QString _lastMappingStatus = KCDaemonStatusLastMappingNotSet;
     std::optional<QVariantMap> _lastSentDict;
     std::unique_ptr<KCTimer> _refreshStatusTimer;
 };
