@@ -41,9 +41,14 @@ void KCDaemonCallbackSender::kovraIdError(const QString &account, const KCError 
     send(QStringLiteral("kovraIdError"), {account, QVariant::fromValue(error)});
 }
 
-void KCDaemonCallbackSender::updateError(const KCError &error, const QVariantMap &response)
+void KCDaemonCallbackSender::updateError(const KCError &error, const QVariant &response)
 {
-    send(QStringLiteral("updateError"), {QVariant::fromValue(error), KCDBusValue::toDBus(response)});
+    QVariantMap dictionary;
+    if (response.metaType().id() == QMetaType::QVariantMap)
+        dictionary = response.toMap();
+    else if (response.isValid())
+        dictionary.insert(QStringLiteral("response"), response);
+    send(QStringLiteral("updateError"), {QVariant::fromValue(error), KCDBusValue::toDBus(dictionary)});
 }
 
 void KCDaemonCallbackSender::logServiceEvent(const QString &message)

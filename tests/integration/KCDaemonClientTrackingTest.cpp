@@ -148,6 +148,8 @@ TEST_F(KCDaemonClientTrackingTest, CallBacksCarryTheirDBusTypesAndExpectNoReply)
     sender.portMappingStatusChanged(status);
     sender.kovraIdError(QStringLiteral("a@example.com"), accountError);
     sender.updateError(accountError, response);
+    sender.updateError(accountError, QVariantList{qint64(1), QStringLiteral("two")});
+    sender.updateError(accountError, QVariant());
     sender.logServiceEvent(QStringLiteral("Added account (a@example.com)"));
 
     struct Expected {
@@ -159,11 +161,16 @@ TEST_F(KCDaemonClientTrackingTest, CallBacksCarryTheirDBusTypesAndExpectNoReply)
         {QStringLiteral("portMappingStatusChanged"), QStringLiteral("a{sv}"), {status}},
         {QStringLiteral("kovraIdError"), QStringLiteral("s(sia{sv})"), {QStringLiteral("a@example.com"), QVariant::fromValue(accountError)}},
         {QStringLiteral("updateError"), QStringLiteral("(sia{sv})a{sv}"), {QVariant::fromValue(accountError), response}},
+        {QStringLiteral("updateError"), QStringLiteral("(sia{sv})a{sv}"),
+         {QVariant::fromValue(accountError),
+          QVariantMap{{QStringLiteral("response"), QVariantList{qint64(1), QStringLiteral("two")}}}}},
+        {QStringLiteral("updateError"), QStringLiteral("(sia{sv})a{sv}"), {QVariant::fromValue(accountError), QVariantMap{}}},
         {QStringLiteral("logServiceEvent"), QStringLiteral("s"), {QStringLiteral("Added account (a@example.com)")}},
     };
-    ASSERT_TRUE(QTest::qWaitFor([&] { return client->recorder.received.size() == 4; }, 30000))
+    const int count = static_cast<int>(std::size(expected));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return client->recorder.received.size() == count; }, 30000))
         << client->recorder.received.size();
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < count; ++i) {
         const QDBusMessage &message = client->recorder.received.at(i);
         const Expected &e = expected[i];
         SCOPED_TRACE(e.member.toStdString());

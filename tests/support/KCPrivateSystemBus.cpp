@@ -52,10 +52,7 @@ KCPrivateSystemBus::~KCPrivateSystemBus()
 
 QString KCPrivateSystemBus::daemonPolicy()
 {
-    const QString packaged = QDir(KCTest::buildDir()).filePath(QStringLiteral("packaging/com.fendrel.kovra.connect.conf"));
-    if (QFileInfo::exists(packaged))
-        return packaged;
-    return QDir(KCTest::sourceDir()).filePath(QStringLiteral("tests/support/dbus/kc-stand-in-daemon-policy.conf"));
+    return QDir(KCTest::buildDir()).filePath(QStringLiteral("packaging/dbus-1/system.d/com.fendrel.kovra.connect.conf"));
 }
 
 QString KCPrivateSystemBus::fakeProgram(const QString &name)
