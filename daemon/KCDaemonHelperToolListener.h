@@ -8,29 +8,34 @@
 #include <QDBusConnection>
 #include <QObject>
 
+#include <memory>
+
 class KCDaemonHelperToolOperations;
 class KCPolkitAuthority;
 
-// Everything the daemon needs to be reached on the bus, put together: the service object and its
-// caller check, the clients it accepts and the sender of call-backs to the current one.
+// Everything the daemon needs to be reached on the bus, put together: the caller check, the
+// clients it accepts, the sender of call-backs to the current one and, once listening, the service
+// object. The call-backs can be handed out before the daemon listens (they go nowhere until a
+// client called), so the object that implements the operations can be built with them.
 class KCDaemonHelperToolListener : public QObject {
     Q_OBJECT
 public:
-    KCDaemonHelperToolListener(QDBusConnection bus, KCPolkitAuthority &polkit, KCDaemonHelperToolOperations &operations,
-                               QObject *parent = nullptr);
-    KCDaemonHelperToolListener(QDBusConnection bus, KCPolkitAuthority &polkit, KCDaemonHelperToolOperations &operations,
-                               KCDaemonCallerCheck::Limits limits, QObject *parent = nullptr);
+    explicit KCDaemonHelperToolListener(QDBusConnection bus, KCPolkitAuthority &polkit,
+                                        KCDaemonCallerCheck::Limits limits = {}, QObject *parent = nullptr);
+    ~KCDaemonHelperToolListener() override;
 
-    // Serves the object and takes the daemon's name; false with the reason when it cannot.
-    bool listen(QString *error) { return _service.listen(error); }
+    // Serves the daemon's object with these operations behind it and takes the daemon's name;
+    // false with the reason when it cannot. The operations must outlive this object.
+    bool listen(KCDaemonHelperToolOperations &operations, QString *error);
 
     KCDaemonCallbackSender &client() { return _callbacks; }
     KCDaemonClientTracker &clients() { return _clients; }
     KCDaemonCallerCheck &callerCheck() { return _callerCheck; }
 
 private:
+    QDBusConnection _bus;
     KCDaemonCallerCheck _callerCheck;
     KCDaemonClientTracker _clients;
-    KCDaemonHelperToolService _service;
     KCDaemonCallbackSender _callbacks;
+    std::unique_ptr<KCDaemonHelperToolService> _service;
 };

@@ -74,8 +74,8 @@ bool KCTestDaemonOnBus::start(bool withPolkit, QString *error)
     }
     connection = bus.connect();
     authority = std::make_unique<KCDBusPolkitAuthority>(connection);
-    listener = std::make_unique<KCDaemonHelperToolListener>(connection, *authority, operations, _limits);
-    return listener->listen(error);
+    listener = std::make_unique<KCDaemonHelperToolListener>(connection, *authority, _limits);
+    return listener->listen(operations, error);
 }
 
 std::unique_ptr<KCChildProcess> KCTestDaemonOnBus::startClient(const QStringList &arguments,
