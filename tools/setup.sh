@@ -8,7 +8,7 @@ cmake ninja-build g++ clang pkg-config git
 qt6-base-dev qt6-base-dev-tools qt6-httpserver-dev qt6-websockets-dev
 libminiupnpc-dev libspdlog-dev libfmt-dev
 googletest libgtest-dev libgmock-dev
-dbus-daemon dbus-bin polkitd pkexec
+dbus-daemon dbus-bin polkitd pkexec libxml2-utils
 miniupnpd-nftables nftables iproute2 procps openssl miniupnpc natpmpc
 systemd
 libclang-rt-14-dev

@@ -7,12 +7,14 @@ namespace KCTest {
 
 QString buildDir()
 {
-    return QString::fromLocal8Bit(qgetenv("KC_BUILD_DIR"));
+    const QString fromEnvironment = QString::fromLocal8Bit(qgetenv("KC_BUILD_DIR"));
+    return fromEnvironment.isEmpty() ? QStringLiteral(KC_TEST_BUILD_DIR) : fromEnvironment;
 }
 
 QString sourceDir()
 {
-    return QString::fromLocal8Bit(qgetenv("KC_SOURCE_DIR"));
+    const QString fromEnvironment = QString::fromLocal8Bit(qgetenv("KC_SOURCE_DIR"));
+    return fromEnvironment.isEmpty() ? QStringLiteral(KC_TEST_SOURCE_DIR) : fromEnvironment;
 }
 
 QString daemonExecutable()
