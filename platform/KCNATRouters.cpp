@@ -110,11 +110,15 @@ void KCNATRouters::handleAnnouncement(const QByteArray &datagram, const QHostAdd
                      && response->opcode == KCNatPmpPcpWire::PcpOpAnnounce;
     if ((!natPmp && !pcp) || response->resultCode != 0)
         return ignoreAnnouncement(QStringLiteral("not an announcement"));
-    if (!observeEpoch(router, natPmp ? KCNATServerEpoch::Rule::NatPmp : KCNATServerEpoch::Rule::Pcp, response->epoch))
+    const auto rule = natPmp ? KCNATServerEpoch::Rule::NatPmp : KCNATServerEpoch::Rule::Pcp;
+    KCNATServerEpoch &announcements = facts(router).announcements;
+    const bool heardBefore = announcements.known();
+    const bool restarted = !announcements.observe(response->epoch, m_timers.now(), rule) || !heardBefore;
+    if (!observeEpoch(router, rule, response->epoch))
         return;
     const std::optional<uint32_t> publicAddress = natPmp ? std::optional<uint32_t>(response->externalAddress) : std::nullopt;
     for (Member *member : membersOn(router))
-        member->routerAnnounced(publicAddress);
+        member->routerAnnounced(restarted, publicAddress);
 }
 
 void KCNATRouters::ignoreAnnouncement(const QString &why)

@@ -23,9 +23,10 @@ public:
         virtual ~Member() = default;
         // The router forgot its mappings: ask again. Must not destroy the member.
         virtual void routerLostState() = 0;
-        // The router announced itself with an epoch that looks right, and with its public
-        // address if it sent one. Must not destroy the member.
-        virtual void routerAnnounced(std::optional<uint32_t> publicAddress) = 0;
+        // The router announced itself, with its public address if it sent one. `restarted`
+        // unless the announcement repeats an earlier one of the router's same run. Must not
+        // destroy the member.
+        virtual void routerAnnounced(bool restarted, std::optional<uint32_t> publicAddress) = 0;
     };
 
     enum class Speaks { Unknown, Yes, No };
@@ -33,6 +34,11 @@ public:
         Speaks pcp = Speaks::Unknown;
         Speaks natPmp = Speaks::Unknown;
         KCNATServerEpoch epoch;
+        // The epochs of the router's announcements alone. A router announces itself several
+        // times after it starts (and NAT-PMP ones when their address changes); a router that
+        // restarted within a second or two of our last packet has an epoch that looks right.
+        // So an announcement means a restart unless it continues the router's previous one.
+        KCNATServerEpoch announcements;
     };
 
     KCNATRouters(KCTimerSource &timers, uint16_t serverPort, QHostAddress announcementGroup, uint16_t announcementPort);

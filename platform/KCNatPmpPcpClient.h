@@ -33,8 +33,9 @@ struct KCNatPmpPcpEndpoints {
 // router that drops these packets does not hold the caller up. Replies are checked before they
 // are believed (source, size, version, opcode, result, internal port, protocol, nonce); what
 // fails is dropped, and logged once per request. Mappings are renewed between half and
-// five-eighths of their lease, asked for again at once when the router restarts, and deleted
-// when their request is released. KCNATResultCodes.h lists the result codes callers get.
+// five-eighths of their lease, asked for again at once when the router restarts (its epoch went
+// back, or it announced itself on the multicast group), and deleted when their request is
+// released. KCNATResultCodes.h lists the result codes callers get.
 class KCNatPmpPcpClient final : public KCNATPortMappingService {
 public:
     using GatewayProvider = std::function<std::optional<KCNATGateway>()>;
@@ -56,6 +57,6 @@ private:
     GatewayProvider m_gateway;
     KCTimerSource &m_timers;
     const KCNatPmpPcpEndpoints m_endpoints;
-    // Shared with the requests, which may outlive the client.
+    // Shared with the requests, so that one released after the client still leaves cleanly.
     std::shared_ptr<KCNATRouters> m_routers;
 };

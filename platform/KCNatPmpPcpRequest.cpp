@@ -119,14 +119,13 @@ void KCNatPmpPcpRequest::routerLostState()
     startCreate(m_mapped);
 }
 
-void KCNatPmpPcpRequest::routerAnnounced(std::optional<uint32_t> publicAddress)
+void KCNatPmpPcpRequest::routerAnnounced(bool restarted, std::optional<uint32_t> publicAddress)
 {
     if (m_exchange == Exchange::Create)
         return;
-    if (!m_mapped)
-        startCreate(false);
-    else if (publicAddress && *publicAddress != publicAddressGranted())
-        startCreate(true);
+    // A request that failed tries again when the router shows up.
+    if (restarted || !m_mapped || (publicAddress && *publicAddress != publicAddressGranted()))
+        startCreate(m_mapped);
 }
 
 KCNatPmpPcpRequest::Protocol KCNatPmpPcpRequest::chooseProtocol() const

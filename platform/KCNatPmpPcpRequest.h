@@ -61,7 +61,7 @@ private:
     };
 
     void routerLostState() override;
-    void routerAnnounced(std::optional<uint32_t> publicAddress) override;
+    void routerAnnounced(bool restarted, std::optional<uint32_t> publicAddress) override;
 
     Protocol chooseProtocol() const;
     void startCreate(bool deliverAlways);

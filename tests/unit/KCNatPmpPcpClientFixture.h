@@ -13,6 +13,7 @@
 #include <chrono>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,14 @@ struct NamedCase {
         return info.param.name;
     }
 };
+
+// Prints a case by its name in test listings.
+template <typename T>
+    requires requires(const T &c) { c.name; }
+void PrintTo(const T &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 // A client whose timers run on a fake clock, pointed at a scripted router on 127.0.0.1 that
 // stands behind the loopback interface.
