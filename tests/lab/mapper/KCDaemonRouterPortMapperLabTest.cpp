@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QTest>
 #include <cstdio>
 #include <gtest/gtest.h>
 
@@ -115,6 +116,25 @@ TEST(MapperLabUPnP, FallsBackToUPnPAndRemovesTheMappingOnClose)
     rig.mapper().close();
     EXPECT_TRUE(rig.waitUntilRouterHasNoMappings()) << rig.lab.mappings().value_or(QStringList()).join(u'\n').toStdString();
     EXPECT_EQ(rig.results().size(), 1u);
+}
+
+TEST(MapperLabUPnP, MapperDestroyedMidAttemptLeavesNothingBehind)
+{
+    KC_MAPPER_LAB_RIG(rig);
+    KCLogCapture log;
+    // What the router logs from here on: the lab lives on from the tests before.
+    const qsizetype logged = rig.lab.routerLog().size();
+    rig.create().tryMappingPort(5900);
+    // Gone while its mapping job is still discovering the router: the job maps all the same,
+    // and its result, finding nobody to take it, has the mapping removed.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return log.contains(QStringLiteral("Falling back to miniupnpc.")); }, 30000));
+    rig.destroy();
+    EXPECT_TRUE(rig.waitForRouter([&](const QStringList &) {
+        const QString routerLog = rig.lab.routerLog().mid(logged);
+        return routerLog.contains(QLatin1String("AddPortMapping")) && routerLog.contains(QLatin1String("DeletePortMapping"));
+    })) << rig.lab.routerLog().mid(logged).toStdString();
+    EXPECT_TRUE(rig.waitUntilRouterHasNoMappings()) << rig.lab.mappings().value_or(QStringList()).join(u'\n').toStdString();
+    EXPECT_TRUE(rig.results().empty());
 }
 
 TEST(MapperLabUPnP, VerificationRestoresAMappingDeletedBehindItsBack)
