@@ -7,20 +7,8 @@
 qint64 KCDefaultsStore::integerForKey(const QString &key) const
 {
     const QVariant value = objectForKey(key);
-    if (KCValue::isBool(value))
-        return value.toBool() ? 1 : 0;
-    if (KCValue::isInteger(value))
-        return value.toLongLong();
-    if (KCValue::isReal(value)) {
-        const double real = value.toDouble();
-        if (!std::isfinite(real))
-            return 0;
-        if (real >= double(std::numeric_limits<qint64>::max()))
-            return std::numeric_limits<qint64>::max();
-        if (real <= double(std::numeric_limits<qint64>::min()))
-            return std::numeric_limits<qint64>::min();
-        return qint64(real);
-    }
+    if (KCValue::isNumber(value))
+        return KCValue::integerValue(value);
     if (KCValue::isString(value)) {
         const QString text = value.toString().trimmed();
         qsizetype end = 0;
@@ -71,6 +59,25 @@ bool isNumber(const QVariant &value)
     return isBool(value) || isInteger(value) || isReal(value);
 }
 
+qint64 integerValue(const QVariant &value)
+{
+    if (isBool(value))
+        return value.toBool() ? 1 : 0;
+    if (isInteger(value))
+        return value.toLongLong();
+    if (isReal(value)) {
+        const double real = value.toDouble();
+        if (!std::isfinite(real))
+            return 0;
+        if (real >= double(std::numeric_limits<qint64>::max()))
+            return std::numeric_limits<qint64>::max();
+        if (real <= double(std::numeric_limits<qint64>::min()))
+            return std::numeric_limits<qint64>::min();
+        return qint64(real);
+    }
+    return 0;
+}
+
 bool isString(const QVariant &value)
 {
     return value.typeId() == QMetaType::QString;
@@ -100,7 +107,8 @@ QVariant normalized(const QVariant &value)
     }
     if (isReal(value))
         return QVariant::fromValue(value.toDouble());
-    if (isList(value)) {
+    // A list of strings is an array like any other.
+    if (isList(value) || value.typeId() == QMetaType::QStringList) {
         QVariantList list = value.toList();
         for (QVariant &element : list)
             element = normalized(element);

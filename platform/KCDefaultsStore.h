@@ -31,10 +31,13 @@ bool isInteger(const QVariant &value);
 bool isReal(const QVariant &value);
 // Booleans and integers and reals: the "number" kind of the property lists clients send.
 bool isNumber(const QVariant &value);
+// A number's integer value: booleans are 0 or 1, reals are truncated and clamped to the range;
+// 0 for anything that is not a number.
+qint64 integerValue(const QVariant &value);
 bool isString(const QVariant &value);
 bool isList(const QVariant &value);
 bool isMap(const QVariant &value);
-// Converts integers of any width to qint64 and floats to double, recursively, so that values
-// compare equal whatever produced them.
+// Converts integers of any width to qint64, floats to double and string lists to lists,
+// recursively, so that values compare equal whatever produced them.
 QVariant normalized(const QVariant &value);
 } // namespace KCValue

@@ -10,6 +10,7 @@ libminiupnpc-dev libspdlog-dev libfmt-dev
 googletest libgtest-dev libgmock-dev
 dbus-daemon dbus-bin polkitd pkexec
 miniupnpd-nftables nftables iproute2 procps openssl miniupnpc natpmpc
+systemd
 libclang-rt-14-dev
 "
 

@@ -1,6 +1,8 @@
 #include "KCFakeTimerSource.h"
 
+#include <QTest>
 #include <gtest/gtest.h>
+#include <limits>
 #include <vector>
 
 using namespace std::chrono_literals;
@@ -71,4 +73,25 @@ TEST(KCFakeTimerSource, RepeatingTimersAndTimersArmedOrDestroyedByCallbacks)
     repeating.reset();
     EXPECT_EQ(source.activeTimerCount(), 0);
     EXPECT_FALSE(source.fireNext());
+}
+
+TEST(KCTimerSource, SystemTimersFireOnTheEventLoopAndRepeat)
+{
+    int fired = 0;
+    auto timer = KCTimerSource::system().createTimer(KCTimerKind::Repeating, [&] { ++fired; });
+    timer->start(1ms);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return fired >= 3; }, 5000));
+    timer->stop();
+    EXPECT_FALSE(timer->isActive());
+}
+
+TEST(KCTimerSource, SystemTimersTakeDelaysLongerThanQtTimersCan)
+{
+    // A lease of 2^32-1 seconds: QTimer alone would wrap this to a negative or short interval.
+    bool fired = false;
+    auto timer = KCTimerSource::system().createTimer(KCTimerKind::SingleShot, [&] { fired = true; });
+    timer->start(std::chrono::seconds(std::numeric_limits<uint32_t>::max()));
+    QTest::qWait(50);
+    EXPECT_FALSE(fired);
+    EXPECT_TRUE(timer->isActive());
 }

@@ -1,0 +1,127 @@
+#include "KCDaemonApplicationMain.h"
+
+#include "KCBuildInfo.h"
+#include "KCDaemonKeychainAccess.h"
+#include "KCDaemonVocabulary.h"
+#include "KCLog.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+#include <csignal>
+#include <filesystem>
+#include <unistd.h>
+
+namespace {
+
+KCDaemonApplicationMain *appInstance = nullptr;
+
+// The service manager sends SIGTERM to stop the daemon. Nothing needs saving (settings are
+// written as they change) and router mappings are meant to outlive a restart, so the process
+// ends at once; _exit is safe inside a signal handler, unlike anything that logs or frees.
+void terminateImmediately(int)
+{
+    ::_exit(0);
+}
+
+} // namespace
+
+KCDaemonApplicationMain::KCDaemonApplicationMain(const KCDaemonEnvironment &environment, QObject *parent)
+    : QObject(parent)
+    , _environment(environment)
+{
+    if (appInstance)
+        qFatal("appInstance == nil");
+
+    uninstallPreviousVersionIfNeeded();
+
+    _settings = std::make_unique<KCDaemonSettings>(*_environment.store, *_environment.hardwareIdentity);
+    // The store then shows the settings in effect, fallbacks and corrections included.
+    _settings->save();
+
+    readAccounts();
+    scheduleRefreshStatusTimer();
+    setTerminationHandler(terminateImmediately);
+
+    appInstance = this;
+}
+
+KCDaemonApplicationMain::~KCDaemonApplicationMain()
+{
+    qCInfo(lcKC).noquote() << QStringLiteral("Cleaning Up");
+    if (_refreshStatusTimer)
+        _refreshStatusTimer->stop();
+    _refreshStatusTimer.reset();
+    setTerminationHandler(SIG_DFL);
+    if (appInstance == this)
+        appInstance = nullptr;
+}
+
+KCDaemonApplicationMain *KCDaemonApplicationMain::instance()
+{
+    return appInstance;
+}
+
+int KCDaemonApplicationMain::main()
+{
+    return QCoreApplication::exec();
+}
+
+bool KCDaemonApplicationMain::uninstallPreviousVersionIfNeeded()
+{
+    // A failure, typically because the old service was never installed, changes nothing here.
+    const bool removed = _environment.serviceManager->removeJob(KCLegacyDaemonUnit);
+
+    const QStringList legacyFiles{
+        KCInstalledLibexecDirectory + QLatin1Char('/') + KCLegacyDaemonExecutable,
+        KCInstalledUnitDirectory + QLatin1Char('/') + KCLegacyDaemonUnit,
+    };
+    for (const QString &legacyFile : legacyFiles) {
+        const std::filesystem::path path(QFile::encodeName(QDir::cleanPath(_environment.fileSystemRoot + QLatin1Char('/') + legacyFile)).toStdString());
+        std::error_code error;
+        // A symbolic link counts as present and is removed itself, never what it points to.
+        if (!std::filesystem::exists(std::filesystem::symlink_status(path, error)))
+            continue;
+        std::filesystem::remove_all(path, error);
+        if (error) {
+            const QString description = QStringLiteral("Cannot remove %1: %2").arg(legacyFile, QString::fromStdString(error.message()));
+            qCWarning(lcKC).noquote() << description;
+        }
+    }
+    return removed;
+}
+
+void KCDaemonApplicationMain::logServiceEvent(const QString &event)
+{
+    qCInfo(lcKC).noquote() << event;
+}
+
+void KCDaemonApplicationMain::readAccounts()
+{
+    const QStringList accounts = KCDaemonKeychainAccessCopyAccountList(*_environment.keychain, *_environment.store);
+    qCInfo(lcKC).noquote() << QStringLiteral("%1 accounts found. (%2)").arg(QString::number(accounts.size()), accounts.join(QStringLiteral(", ")));
+    for (const QString &account : accounts)
+        _accountStatus.insert(account, KCDaemonStatusAccountDaemonInitializing);
+}
+
+void KCDaemonApplicationMain::scheduleRefreshStatusTimer()
+{
+    _refreshStatusTimer = _environment.timerSource->createTimer(KCTimerKind::Repeating, [this] { refreshStatusTimerFired(); });
+    _refreshStatusTimer->start(RefreshStatusInterval);
+}
+
+void KCDaemonApplicationMain::refreshStatusTimerFired()
+{
+    logServiceEvent(QStringLiteral("Refreshing status on server ..."));
+    // With nothing to compare against, the next update goes out even if nothing changed.
+    _lastSentDict.reset();
+}
+
+void KCDaemonApplicationMain::setTerminationHandler(void (*handler)(int))
+{
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+}

@@ -1,0 +1,85 @@
+#include "KCDaemonProcess.h"
+
+#include "KCTestUtils.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+
+#include <csignal>
+
+KCDaemonProcess::KCDaemonProcess(const QStringList &arguments, const QString &scratchDirectory)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    // A bus address where no bus listens: the daemon's calls to the service manager fail, as
+    // they would on a machine without one, and the machine's own bus is never touched.
+    environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"),
+                       QStringLiteral("unix:path=") + QDir(scratchDirectory).filePath(QStringLiteral("no-system-bus")));
+    environment.remove(QStringLiteral("JOURNAL_STREAM"));
+    m_process.setProcessEnvironment(environment);
+
+    if (KCTest::isRoot()) {
+        m_namespace = std::make_unique<KCTestNetworkNamespace>();
+        if (!m_namespace->isReady()) {
+            m_error = m_namespace->error();
+            return;
+        }
+        // ip execs the daemon, so the process the test signals is the daemon itself.
+        m_process.start(QStringLiteral("ip"), QStringList{QStringLiteral("netns"), QStringLiteral("exec"), m_namespace->name(),
+                                                          KCTest::daemonExecutable()} + arguments);
+    } else {
+        m_process.start(KCTest::daemonExecutable(), arguments);
+    }
+    m_started = m_process.waitForStarted(30000);
+    if (!m_started)
+        m_error = m_process.errorString();
+}
+
+KCDaemonProcess::~KCDaemonProcess()
+{
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.kill();
+        m_process.waitForFinished(30000);
+    }
+}
+
+void KCDaemonProcess::collect()
+{
+    m_stdout += QString::fromLocal8Bit(m_process.readAllStandardOutput());
+    m_stderr += QString::fromLocal8Bit(m_process.readAllStandardError());
+}
+
+bool KCDaemonProcess::waitForStandardError(const QString &text, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    collect();
+    while (!m_stderr.contains(text) && m_process.state() != QProcess::NotRunning && !deadline.hasExpired()) {
+        m_process.waitForReadyRead(int(qMin<qint64>(deadline.remainingTime(), 1000)));
+        collect();
+    }
+    collect();
+    return m_stderr.contains(text);
+}
+
+bool KCDaemonProcess::waitForExit(int timeoutMs)
+{
+    const bool finished = m_process.state() == QProcess::NotRunning || m_process.waitForFinished(timeoutMs);
+    collect();
+    return finished;
+}
+
+void KCDaemonProcess::sendSignal(int signal)
+{
+    ::kill(pid_t(m_process.processId()), signal);
+}
+
+QString KCDaemonProcess::standardOutput()
+{
+    collect();
+    return m_stdout;
+}
+
+QString KCDaemonProcess::standardError()
+{
+    collect();
+    return m_stderr;
+}
