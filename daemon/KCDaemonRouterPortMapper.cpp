@@ -19,7 +19,6 @@ bool isPreferredPort(qint64 port)
 
 } // namespace
 
-const QString KCDaemonRouterPortMapper::upnpQueueLabel = QStringLiteral("com.fendrel.kovraconnect.daemon.upnp-port-mapper");
 const QString KCDaemonRouterPortMapper::natPmpPcpBackendName = QStringLiteral("natpmp-pcp");
 const QString KCDaemonRouterPortMapper::miniupnpcBackendName = QStringLiteral("miniupnpc");
 const QString KCDaemonRouterPortMapper::lastMappedPortKey = QStringLiteral("lastMappedPort");
@@ -28,7 +27,7 @@ KCDaemonRouterPortMapper::KCDaemonRouterPortMapper(KCDaemonPortMapperDelegate *d
     KCNATPortMappingService &natService, std::shared_ptr<KCUPnPIGDClient> upnpClient, KCDefaultsStore &store,
     KCTimerSource &timers, GatewayProvider gateway)
     : _delegate(delegate)
-    , _upnpQueue(std::make_shared<KCDaemonUPnPQueue>(upnpQueueLabel))
+    , _upnpQueue(std::make_shared<KCDaemonUPnPQueue>())
     , _portMappingBackendName(natPmpPcpBackendName)
     , _natService(natService)
     , _upnpClient(std::move(upnpClient))

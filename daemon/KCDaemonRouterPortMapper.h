@@ -9,6 +9,7 @@
 
 #include <QString>
 #include <QVariantMap>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -64,8 +65,6 @@ public:
     void rememberExternalPort(uint16_t port);
 
     static constexpr std::chrono::seconds upnpVerificationInterval{600};
-    // The label of the worker thread's queue.
-    static const QString upnpQueueLabel;
     static const QString natPmpPcpBackendName;
     static const QString miniupnpcBackendName;
     static const QString lastMappedPortKey;

@@ -12,7 +12,7 @@
 #include <pthread.h>
 
 namespace {
-// What ps and debuggers show; the kernel keeps 15 characters.
+// What ps and debuggers show of a port mapper's UPnP worker; the kernel keeps 15 characters.
 constexpr const char *kThreadName = "kc-upnp-mapper";
 } // namespace
 
@@ -46,9 +46,8 @@ struct KCDaemonUPnPQueue::Shared {
     }
 };
 
-KCDaemonUPnPQueue::KCDaemonUPnPQueue(const QString &label)
-    : _label(label)
-    , _shared(std::make_shared<Shared>())
+KCDaemonUPnPQueue::KCDaemonUPnPQueue()
+    : _shared(std::make_shared<Shared>())
 {
     std::thread([shared = _shared] { shared->run(); }).detach();
 }

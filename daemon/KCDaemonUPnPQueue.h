@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QString>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -15,12 +14,10 @@ class KCDaemonUPnPQueue {
 public:
     using Job = std::function<void()>;
 
-    explicit KCDaemonUPnPQueue(const QString &label);
+    KCDaemonUPnPQueue();
     ~KCDaemonUPnPQueue();
     KCDaemonUPnPQueue(const KCDaemonUPnPQueue &) = delete;
     KCDaemonUPnPQueue &operator=(const KCDaemonUPnPQueue &) = delete;
-
-    QString label() const { return _label; }
 
     // Runs the job after everything queued before it.
     void async(Job job);
@@ -38,6 +35,5 @@ public:
 private:
     struct Shared;
 
-    QString _label;
     std::shared_ptr<Shared> _shared;
 };
