@@ -4,6 +4,7 @@
 // mapper, closes it and waits, untimed, until the router holds no mapping before the next.
 //
 //   kc_mapper_bench [--runs N] [--goal-ms MS]      (inside the lab; see mapper-lab-bench)
+//   KC_BENCH_EACH=1 also prints every run on standard error.
 
 #include "KCDaemonRouterGateway.h"
 #include "KCDaemonRouterPortMapperFactory.h"
