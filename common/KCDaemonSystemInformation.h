@@ -40,6 +40,8 @@ public:
     quint16 vncListeningPort() const;
     // The store the instance watches, for reading the global IPv4 state.
     const KCDynamicStore &dynamicStore() const { return *m_store; }
+    // The sources the instance asks, for the class operations about the same machine.
+    const Sources &sources() const { return m_sources; }
 
     // The hardware address as "00:1A:2B:3C:4D:5E" or, with removeColons, "001A2B3C4D5E";
     // "000000000000" when none is found.

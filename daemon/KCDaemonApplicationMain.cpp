@@ -39,11 +39,21 @@ KCDaemonApplicationMain::KCDaemonApplicationMain(const KCDaemonEnvironment &envi
     // The store then shows the settings in effect, fallbacks and corrections included.
     _settings->save();
 
+    _systemInfo = _environment.createSystemInformation(this);
+    _lastNetworkConfigurationSignature = currentNetworkConfigurationSignature();
+
+    _delayedRefreshTimer = _environment.timerSource->createTimer(KCTimerKind::SingleShot, [this] { refreshAllPortMappings(); });
+    _updateRetryTimer = _environment.timerSource->createTimer(KCTimerKind::SingleShot, [this] { sendUpdateToServer(); });
+
     readAccounts();
+    logServiceEvent(QStringLiteral("Refreshing port mappings (launch) ..."));
+    refreshAllPortMappings();
+
     scheduleRefreshStatusTimer();
     setTerminationHandler(terminateImmediately);
 
     appInstance = this;
+    sendStatusToClient();
 }
 
 KCDaemonApplicationMain::~KCDaemonApplicationMain()
@@ -52,6 +62,15 @@ KCDaemonApplicationMain::~KCDaemonApplicationMain()
     if (_refreshStatusTimer)
         _refreshStatusTimer->stop();
     _refreshStatusTimer.reset();
+    _delayedRefreshTimer.reset();
+    _updateRetryTimer.reset();
+    // Each mapper removes its mapping from the router as it closes.
+    for (auto &[account, service] : _kcServices) {
+        if (KCDaemonPortMapper *mapper = service.portMapper())
+            mapper->close();
+    }
+    _kcServices.clear();
+    _retiredPortMappers.clear();
     setTerminationHandler(SIG_DFL);
     if (appInstance == this)
         appInstance = nullptr;
@@ -93,7 +112,7 @@ bool KCDaemonApplicationMain::uninstallPreviousVersionIfNeeded()
 
 void KCDaemonApplicationMain::logServiceEvent(const QString &event)
 {
-    qCInfo(lcKC).noquote() << event;
+    _environment.client->logServiceEvent(event);
 }
 
 void KCDaemonApplicationMain::readAccounts()
@@ -113,8 +132,9 @@ void KCDaemonApplicationMain::scheduleRefreshStatusTimer()
 void KCDaemonApplicationMain::refreshStatusTimerFired()
 {
     logServiceEvent(QStringLiteral("Refreshing status on server ..."));
-    // With nothing to compare against, the next update goes out even if nothing changed.
+    // With nothing to compare against, the update goes out even if nothing changed.
     _lastSentDict.reset();
+    sendUpdateToServer();
 }
 
 void KCDaemonApplicationMain::setTerminationHandler(void (*handler)(int))

@@ -1,7 +1,11 @@
 #include "KCBuildInfo.h"
 #include "KCDaemonApplicationMain.h"
 #include "KCDaemonConfiguration.h"
+#include "KCDaemonJournalClientCallbacks.h"
+#include "KCDaemonSystemInformation.h"
+#include "KCDaemonUnavailablePortMapper.h"
 #include "KCFileKeychain.h"
+#include "KCHTTPUtils.h"
 #include "KCJsonDefaultsStore.h"
 #include "KCLinuxHardwareIdentity.h"
 #include "KCLog.h"
@@ -74,10 +78,19 @@ int main(int argc, char **argv)
         return UsageExitStatus;
     }
 
+    KCHTTPUtils::setAccountServiceBaseURL(configuration->baseURL().toString());
+    if (const auto caError = KCHTTPUtils::setAdditionalCertificateAuthorityFile(configuration->caFile())) {
+        printLine(stderr, QStringLiteral("Cannot use the certificate authority file %1: %2")
+                              .arg(configuration->caFile(), caError->localizedDescription()));
+        return UsageExitStatus;
+    }
+
     KCJsonDefaultsStore store(configuration->stateDirectory(), KCDaemonLabel);
     KCFileKeychain keychain(configuration->stateDirectory());
     KCLinuxHardwareIdentity hardwareIdentity;
     KCSystemdServiceManager serviceManager(QDBusConnection::systemBus());
+    KCDaemonUnavailablePortMapperFactory portMapperFactory;
+    KCDaemonJournalClientCallbacks client;
 
     KCDaemonEnvironment environment;
     environment.configuration = *configuration;
@@ -86,6 +99,11 @@ int main(int argc, char **argv)
     environment.hardwareIdentity = &hardwareIdentity;
     environment.timerSource = &KCTimerSource::system();
     environment.serviceManager = &serviceManager;
+    environment.portMapperFactory = &portMapperFactory;
+    environment.client = &client;
+    environment.createSystemInformation = [](KCDaemonSystemInformationDelegate *delegate) {
+        return KCDaemonSystemInformation::initWithDelegate(delegate);
+    };
 
     {
         KCDaemonApplicationMain daemon(environment);

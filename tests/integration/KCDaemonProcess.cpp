@@ -7,7 +7,8 @@
 
 #include <csignal>
 
-KCDaemonProcess::KCDaemonProcess(const QStringList &arguments, const QString &scratchDirectory)
+KCDaemonProcess::KCDaemonProcess(const QStringList &arguments, const QString &scratchDirectory,
+                                 const KCTestNetworkNamespace *sharedNamespace)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     // A bus address where no bus listens: the daemon's calls to the service manager fail, as
@@ -18,13 +19,16 @@ KCDaemonProcess::KCDaemonProcess(const QStringList &arguments, const QString &sc
     m_process.setProcessEnvironment(environment);
 
     if (KCTest::isRoot()) {
-        m_namespace = std::make_unique<KCTestNetworkNamespace>();
-        if (!m_namespace->isReady()) {
-            m_error = m_namespace->error();
+        if (!sharedNamespace) {
+            m_namespace = std::make_unique<KCTestNetworkNamespace>();
+            sharedNamespace = m_namespace.get();
+        }
+        if (!sharedNamespace->isReady()) {
+            m_error = sharedNamespace->error();
             return;
         }
         // ip execs the daemon, so the process the test signals is the daemon itself.
-        m_process.start(QStringLiteral("ip"), QStringList{QStringLiteral("netns"), QStringLiteral("exec"), m_namespace->name(),
+        m_process.start(QStringLiteral("ip"), QStringList{QStringLiteral("netns"), QStringLiteral("exec"), sharedNamespace->name(),
                                                           KCTest::daemonExecutable()} + arguments);
     } else {
         m_process.start(KCTest::daemonExecutable(), arguments);

@@ -9,12 +9,13 @@
 #include <memory>
 
 // The daemon executable run as a child of the test. As root it runs in a network namespace of
-// its own, so nothing it does reaches the machine's network; it never sees the machine's system
-// bus either.
+// its own, or in one the test made for it and its peers, so nothing it does reaches the machine's
+// network; it never sees the machine's system bus either.
 class KCDaemonProcess {
 public:
     // scratchDirectory holds what the run needs besides the daemon's own state.
-    KCDaemonProcess(const QStringList &arguments, const QString &scratchDirectory);
+    KCDaemonProcess(const QStringList &arguments, const QString &scratchDirectory,
+                    const KCTestNetworkNamespace *sharedNamespace = nullptr);
     ~KCDaemonProcess();
 
     bool started() const { return m_started; }

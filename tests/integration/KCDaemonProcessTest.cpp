@@ -31,11 +31,12 @@ bool writeFile(const QString &path, const QByteArray &content)
 class KCDaemonProcessTest : public ::testing::Test {
 protected:
     QString stateDir() const { return QDir(scratch.path()).filePath(QStringLiteral("state")); }
-    // A configuration for a run in the scratch folder; "@STATE@" in the content is its state folder.
+    // A configuration for a run in the scratch folder; "@STATE@" in the content is its state
+    // folder, "@SCRATCH@" the scratch folder itself.
     QString configFile(QByteArray content = "[Service]\nBaseURL=http://127.0.0.1:9/app/6.0\n[Daemon]\nStateDirectory=@STATE@\n") const
     {
         const QString path = QDir(scratch.path()).filePath(QStringLiteral("daemon.conf"));
-        EXPECT_TRUE(writeFile(path, content.replace("@STATE@", stateDir().toUtf8())));
+        EXPECT_TRUE(writeFile(path, content.replace("@STATE@", stateDir().toUtf8()).replace("@SCRATCH@", scratch.path().toUtf8())));
         return path;
     }
     QJsonObject storedValues() const
@@ -140,11 +141,14 @@ TEST_F(KCDaemonProcessTest, MalformedConfigurationOrUsageExitsTwoAndWritesNothin
     } cases[] = {
         {"base URL of another service", "[Service]\nBaseURL=https://example.org/app/5.0\n[Daemon]\nStateDirectory=@STATE@\n", {}, "[Service] BaseURL"},
         {"unreadable CA file", "[Service]\nCAFile=/nonexistent/ca.pem\n[Daemon]\nStateDirectory=@STATE@\n", {}, "[Service] CAFile"},
+        {"CA file without a certificate", "[Service]\nCAFile=@SCRATCH@/not-a-certificate.pem\n[Daemon]\nStateDirectory=@STATE@\n", {},
+         "Cannot use the certificate authority file @SCRATCH@/not-a-certificate.pem: The certificate authority file holds no certificate."},
         {"relative state folder", "[Daemon]\nStateDirectory=relative/state\n", {}, "[Daemon] StateDirectory"},
         {"configuration file that is not there", "", {QStringLiteral("--config"), QStringLiteral("/nonexistent/daemon.conf")}, "no such file"},
         {"unknown option", "", {QStringLiteral("--verbose")}, "Unknown option 'verbose'"},
         {"stray argument", "", {QStringLiteral("start")}, "Unexpected argument: start"},
     };
+    ASSERT_TRUE(writeFile(QDir(scratch.path()).filePath(QStringLiteral("not-a-certificate.pem")), "-----BEGIN NOTHING-----\n"));
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         const QString config = configFile(c.content);
@@ -153,7 +157,8 @@ TEST_F(KCDaemonProcessTest, MalformedConfigurationOrUsageExitsTwoAndWritesNothin
         ASSERT_TRUE(daemon.waitForExit());
         EXPECT_EQ(daemon.exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(daemon.exitCode(), 2);
-        EXPECT_TRUE(daemon.standardError().contains(QString::fromUtf8(c.message))) << daemon.standardError().toStdString();
+        const QString message = QString::fromUtf8(c.message).replace(QStringLiteral("@SCRATCH@"), scratch.path());
+        EXPECT_TRUE(daemon.standardError().contains(message)) << daemon.standardError().toStdString();
         EXPECT_FALSE(QFileInfo::exists(stateDir()));
     }
 }

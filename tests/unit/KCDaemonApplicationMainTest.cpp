@@ -1,13 +1,9 @@
 #include "KCBuildInfo.h"
 #include "KCDaemonApplicationMain.h"
 #include "KCDaemonKeychainAccess.h"
+#include "KCDaemonTestBed.h"
 #include "KCDaemonVocabulary.h"
-#include "KCFakeHardwareIdentity.h"
-#include "KCFakeKeychain.h"
-#include "KCFakeServiceManager.h"
-#include "KCFakeTimerSource.h"
 #include "KCLogCapture.h"
-#include "KCMemoryDefaultsStore.h"
 #include "KCScratchFileSystem.h"
 #include "KCTestFiles.h"
 
@@ -21,19 +17,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class KCDaemonApplicationMainTest : public ::testing::Test {
+class KCDaemonApplicationMainTest : public ::testing::Test, public KCDaemonTestBed {
 protected:
-    KCDaemonEnvironment environment()
-    {
-        KCDaemonEnvironment env;
-        env.store = &store;
-        env.keychain = &keychain;
-        env.hardwareIdentity = &hardware;
-        env.timerSource = &timers;
-        env.serviceManager = &serviceManager;
-        env.fileSystemRoot = root.path();
-        return env;
-    }
     QString legacyPath(const QString &installedPath) const { return root.path() + installedPath; }
     void createLegacyFile(const QString &installedPath)
     {
@@ -41,12 +26,6 @@ protected:
         ASSERT_TRUE(KCTestFiles::writeAll(legacyPath(installedPath), "old"));
     }
 
-    KCMemoryDefaultsStore store;
-    KCFakeKeychain keychain;
-    KCFakeHardwareIdentity hardware{QStringLiteral("4c4c4544-0042-3510-8052-b4c04f4e4d32")};
-    KCFakeTimerSource timers;
-    KCFakeServiceManager serviceManager;
-    QTemporaryDir root;
     KCLogCapture log;
 };
 
@@ -127,20 +106,21 @@ TEST_F(KCDaemonApplicationMainTest, FileThatCannotBeRemovedIsLoggedAndTheNextOne
     ASSERT_TRUE(folder.setReadOnly(false));
 }
 
-TEST_F(KCDaemonApplicationMainTest, DailyTimerForcesTheNextUpdateEvenWhenNothingChanged)
+TEST_F(KCDaemonApplicationMainTest, DailyTimerForgetsTheLastUpdateAndTriesAnother)
 {
     KCDaemonApplicationMain daemon(environment());
-    const QVariantMap sent{{QStringLiteral("externalPort"), 12345}};
+    const KCRequestParameters sent{{QStringLiteral("externalPort"), 12345}};
     for (int day = 0; day < 3; ++day) {
         SCOPED_TRACE(day);
-        log.clear();
+        client.clear();
         daemon.setLastSentDict(sent);
         timers.advance(24h - 1ms);
         EXPECT_EQ(daemon.lastSentDict(), sent);
-        EXPECT_FALSE(log.contains(QStringLiteral("Refreshing status on server ...")));
+        EXPECT_EQ(client.eventCount(QStringLiteral("Refreshing status on server ...")), 0);
         timers.advance(1ms);
         EXPECT_EQ(daemon.lastSentDict(), std::nullopt);
-        EXPECT_EQ(log.count(QStringLiteral("Refreshing status on server ...")), 1);
+        EXPECT_EQ(client.events, QStringList({QStringLiteral("Refreshing status on server ..."),
+                                              QStringLiteral("No accounts so not sending an update. This shouldn't occur!")}));
     }
 }
 
