@@ -92,6 +92,28 @@ public:
         return KCBoundedHTTPFetch::get(url);
     }
 
+#if MINIUPNPC_API_VERSION < 18
+    bool reportsConnected()
+    {
+        char status[64] = {};
+        char lastConnectionError[64] = {};
+        unsigned int uptime = 0;
+        return UPNP_GetStatusInfo(urls.controlURL, data.first.servicetype, status, &uptime, lastConnectionError) == 0
+            && qstrncmp(status, "Connected", sizeof status) == 0;
+    }
+
+    bool externalAddressIsPrivate()
+    {
+        QByteArray text;
+        if (getExternalIPAddress(text) != 0)
+            return false;
+        const std::optional<uint32_t> address = KCIPv4Address::parse(text);
+        return address && KCIPv4Address::isPrivate(*address);
+    }
+#endif
+
+    // The description names the control URL: a router's own document must not send our SOAP
+    // requests anywhere but to the router.
     bool controlURLIsOnGateway() const
     {
         const QByteArray url = fromBuffer(urls.controlURL, 4096);
@@ -139,20 +161,24 @@ public:
         if (result == KCUPnPValidIGD::NoIGD)
             return {};
         session->lan = fromBuffer(lan, sizeof lan);
+#if MINIUPNPC_API_VERSION < 18
+        // API 17 says 2, "not connected", also for a connected IGD whose external address is
+        // private: only the device itself can tell the two apart, once we know its control URL
+        // is the router's.
+        const bool mayControl = api17Result == 1 || api17Result == 2;
+        if (mayControl && !session->controlURLIsOnGateway())
+            return {};
+        if (mayControl) {
+            const bool connected = api17Result == 1 || session->reportsConnected();
+            result = KCMiniUPnPIGDClient::validIGDResultFromAPI17(
+                api17Result, connected && session->externalAddressIsPrivate());
+        }
+#else
         const bool willControl = result == KCUPnPValidIGD::ConnectedIGD || result == KCUPnPValidIGD::PrivateAddressIGD;
         // The description names the control URL: a router's own document must not send our
         // SOAP requests anywhere but to the router.
         if (willControl && !session->controlURLIsOnGateway())
             return {};
-#if MINIUPNPC_API_VERSION < 18
-        if (willControl) {
-            QByteArray text;
-            if (session->getExternalIPAddress(text) == 0) {
-                const std::optional<uint32_t> address = KCIPv4Address::parse(text);
-                result = KCMiniUPnPIGDClient::validIGDResultFromAPI17(
-                    api17Result, address && KCIPv4Address::isPrivate(*address));
-            }
-        }
 #endif
         return {result, std::move(session)};
     }
@@ -164,13 +190,13 @@ private:
 
 } // namespace
 
-int KCMiniUPnPIGDClient::validIGDResultFromAPI17(int api17Result, bool externalAddressIsPrivate)
+int KCMiniUPnPIGDClient::validIGDResultFromAPI17(int api17Result, bool connectedWithPrivateAddress)
 {
     switch (api17Result) {
     case 1:
-        return externalAddressIsPrivate ? KCUPnPValidIGD::PrivateAddressIGD : KCUPnPValidIGD::ConnectedIGD;
+        return connectedWithPrivateAddress ? KCUPnPValidIGD::PrivateAddressIGD : KCUPnPValidIGD::ConnectedIGD;
     case 2:
-        return KCUPnPValidIGD::DisconnectedIGD;
+        return connectedWithPrivateAddress ? KCUPnPValidIGD::PrivateAddressIGD : KCUPnPValidIGD::DisconnectedIGD;
     case 3:
         return KCUPnPValidIGD::UnknownDevice;
     default:

@@ -15,8 +15,10 @@ public:
 
     // API 17 returns 1 for a connected IGD (API 18 splits off 2, a connected IGD with a private
     // WAN address), 2 for a disconnected IGD (API 18: 3) and 3 for a device that is not an IGD
-    // (API 18: 4). Anything else, its -1 for an internal error included, means no IGD.
-    static int validIGDResultFromAPI17(int api17Result, bool externalAddressIsPrivate);
+    // (API 18: 4). Its 2 also covers a connected IGD whose external address is private, which
+    // only asking the device tells apart: connectedWithPrivateAddress says what it answered.
+    // Anything else, its -1 for an internal error included, means no IGD.
+    static int validIGDResultFromAPI17(int api17Result, bool connectedWithPrivateAddress);
     static int validIGDResultFromAPI18(int api18Result);
 
     // Unlinks every device whose description URL fails the gateway check, logs it and frees it

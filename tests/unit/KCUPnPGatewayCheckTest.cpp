@@ -150,7 +150,7 @@ TEST(KCMiniUPnPIGDClient, GivesAPI18MeaningsOnAPI17)
     using R = KCUPnPValidIGD;
     const std::vector<std::tuple<int, bool, int>> cases = {
         {1, false, R::ConnectedIGD}, {1, true, R::PrivateAddressIGD}, {2, false, R::DisconnectedIGD},
-        {2, true, R::DisconnectedIGD}, {3, false, R::UnknownDevice}, {0, false, R::NoIGD}, {-1, false, R::NoIGD},
+        {2, true, R::PrivateAddressIGD}, {3, false, R::UnknownDevice}, {0, false, R::NoIGD}, {-1, false, R::NoIGD},
         {4, false, R::NoIGD},
     };
     for (const auto &[api17, isPrivate, expected] : cases)
