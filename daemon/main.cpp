@@ -3,10 +3,11 @@
 #include "KCDaemonConfiguration.h"
 #include "KCDaemonJournalClientCallbacks.h"
 #include "KCDaemonSystemInformation.h"
-#include "KCDaemonUnavailablePortMapper.h"
+#include "KCDaemonRouterPortMapperFactory.h"
 #include "KCFileKeychain.h"
 #include "KCHTTPUtils.h"
 #include "KCJsonDefaultsStore.h"
+#include "KCLinuxDynamicStore.h"
 #include "KCLinuxHardwareIdentity.h"
 #include "KCLog.h"
 #include "KCSystemdServiceManager.h"
@@ -89,7 +90,10 @@ int main(int argc, char **argv)
     KCFileKeychain keychain(configuration->stateDirectory());
     KCLinuxHardwareIdentity hardwareIdentity;
     KCSystemdServiceManager serviceManager(QDBusConnection::systemBus());
-    KCDaemonUnavailablePortMapperFactory portMapperFactory;
+    // The mappers read the default gateway from a configuration store of their own, so the one
+    // that notifies the daemon of changes never waits on them.
+    const std::unique_ptr<KCDynamicStore> gatewayConfiguration = KCLinuxDynamicStore::createSystemStore();
+    const auto portMapperFactory = KCDaemonRouterPortMapperFactory::createSystemFactory(*gatewayConfiguration, store);
     KCDaemonJournalClientCallbacks client;
 
     KCDaemonEnvironment environment;
@@ -99,7 +103,7 @@ int main(int argc, char **argv)
     environment.hardwareIdentity = &hardwareIdentity;
     environment.timerSource = &KCTimerSource::system();
     environment.serviceManager = &serviceManager;
-    environment.portMapperFactory = &portMapperFactory;
+    environment.portMapperFactory = portMapperFactory.get();
     environment.client = &client;
     environment.createSystemInformation = [](KCDaemonSystemInformationDelegate *delegate) {
         return KCDaemonSystemInformation::initWithDelegate(delegate);

@@ -103,17 +103,16 @@ TEST(KCDaemonServiceTest, StoredAccountReachesTheServiceOverHTTPSWithTheConfigur
     const QJsonObject form = update.value(QStringLiteral("form")).toObject();
     EXPECT_EQ(form.value(QStringLiteral("kovraID")).toArray().first().toString(), Account);
     EXPECT_EQ(form.value(QStringLiteral("password")).toArray().first().toString(), QStringLiteral("correct horse%2bbattery"));
-    // Without a router-backed mapper in this build, the mapping is reported as unavailable.
-    EXPECT_EQ(form.value(QStringLiteral("serviceLastErrorType")).toString(), QStringLiteral("-65563"));
-    EXPECT_EQ(form.value(QStringLiteral("lastMappingStatus")).toString(), QStringLiteral("KCDaemonStatusPortMappingServiceNotRunning"));
+    // The namespace has no default route: neither NAT-PMP/PCP nor UPnP finds a router.
+    EXPECT_EQ(form.value(QStringLiteral("serviceLastErrorType")).toString(), QStringLiteral("-65566"));
+    EXPECT_EQ(form.value(QStringLiteral("lastMappingStatus")).toString(), QStringLiteral("KCDaemonStatusNoRouter"));
     EXPECT_EQ(form.value(QStringLiteral("KCServicePort")).toObject().value(Account).toString(), QStringLiteral("0"));
     EXPECT_EQ(form.value(QStringLiteral("bundleID")).toString(), QStringLiteral("com.fendrel.Kovra-Connect"));
     // The namespace has no network: no address to report.
     EXPECT_EQ(form.value(QStringLiteral("localIPAddress")).toString(), QStringLiteral("n/a"));
 
     ASSERT_TRUE(daemon.waitForStandardError(QStringLiteral("Update sent: {\"alice@example.com\": 0}"))) << daemon.standardError().toStdString();
-    EXPECT_TRUE(daemon.standardError().contains(QStringLiteral("port mapping is not available in this build")));
-    EXPECT_TRUE(daemon.standardError().contains(QStringLiteral("Port mapping (natpmp-pcp) for port 5900 failed with status Service not running (-65563) (ep: 0). Retrying in 30 seconds")));
+    EXPECT_TRUE(daemon.standardError().contains(QStringLiteral("Port mapping (miniupnpc) for port 5900 failed with status No router (-65566) (ep: 0). Retrying in 30 seconds")));
     EXPECT_FALSE(daemon.standardError().contains(QStringLiteral("correct horse")));
 
     daemon.sendSignal(SIGTERM);
