@@ -1,7 +1,9 @@
 #include "KCBuildInfo.h"
 #include "KCDaemonApplicationMain.h"
+#include "KCDBusPolkitAuthority.h"
 #include "KCDaemonConfiguration.h"
-#include "KCDaemonJournalClientCallbacks.h"
+#include "KCDaemonHelperToolListener.h"
+#include "KCDaemonHelperToolService.h"
 #include "KCDaemonSystemInformation.h"
 #include "KCDaemonUnavailablePortMapper.h"
 #include "KCFileKeychain.h"
@@ -9,11 +11,14 @@
 #include "KCJsonDefaultsStore.h"
 #include "KCLinuxHardwareIdentity.h"
 #include "KCLog.h"
+#include "KCLogindSystemPower.h"
 #include "KCSystemdServiceManager.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusReply>
 
 #include <cstdio>
 #include <sys/prctl.h>
@@ -23,6 +28,8 @@ namespace {
 // Usage mistakes and malformed configuration end the process with this status before anything
 // is written.
 constexpr int UsageExitStatus = 2;
+// So does a system bus on which the daemon cannot be reached.
+constexpr int UnreachableExitStatus = KCDaemonApplicationMain::ListenFailureExitStatus;
 
 void printLine(FILE *stream, const QString &text)
 {
@@ -85,12 +92,29 @@ int main(int argc, char **argv)
         return UsageExitStatus;
     }
 
+    // Clients reach the daemon only on the system bus, and a second daemon would fight the first
+    // over the router's mappings: both end the process before anything is started. (Two started
+    // at the same moment are told apart later, when one of them fails to take the name.)
+    QDBusConnection bus = QDBusConnection::systemBus();
+    if (!bus.isConnected()) {
+        printLine(stderr, QStringLiteral("Cannot connect to the system bus: %1").arg(bus.lastError().message()));
+        return UnreachableExitStatus;
+    }
+    const QDBusReply<bool> nameTaken = bus.interface()->isServiceRegistered(KCDaemonHelperToolService::ServiceName);
+    if (nameTaken.isValid() && nameTaken.value()) {
+        printLine(stderr, QStringLiteral("Another process already owns %1 on the system bus: is the daemon running already?")
+                              .arg(KCDaemonHelperToolService::ServiceName));
+        return UnreachableExitStatus;
+    }
+
     KCJsonDefaultsStore store(configuration->stateDirectory(), KCDaemonLabel);
     KCFileKeychain keychain(configuration->stateDirectory());
     KCLinuxHardwareIdentity hardwareIdentity;
-    KCSystemdServiceManager serviceManager(QDBusConnection::systemBus());
+    KCSystemdServiceManager serviceManager(bus);
     KCDaemonUnavailablePortMapperFactory portMapperFactory;
-    KCDaemonJournalClientCallbacks client;
+    KCDBusPolkitAuthority polkit(bus);
+    KCDaemonHelperToolListener listener(bus, polkit);
+    KCLogindSystemPower power(bus);
 
     KCDaemonEnvironment environment;
     environment.configuration = *configuration;
@@ -100,14 +124,13 @@ int main(int argc, char **argv)
     environment.timerSource = &KCTimerSource::system();
     environment.serviceManager = &serviceManager;
     environment.portMapperFactory = &portMapperFactory;
-    environment.client = &client;
+    environment.client = &listener.client();
+    environment.listener = &listener;
+    environment.power = &power;
     environment.createSystemInformation = [](KCDaemonSystemInformationDelegate *delegate) {
         return KCDaemonSystemInformation::initWithDelegate(delegate);
     };
 
-    {
-        KCDaemonApplicationMain daemon(environment);
-        daemon.main();
-    }
-    return 0;
+    KCDaemonApplicationMain daemon(environment);
+    return daemon.main();
 }
