@@ -144,7 +144,6 @@ public:
     bool registerForSystemPower();
     // Registers if needed, then holds the idle lock exactly while the flag is set.
     void setPreventSleepFlag(bool preventSleep);
-    bool preventSleepFlag() const { return _preventSleepFlag; }
     // The system is about to sleep, has woken, is about to stop. Sleep and power-off wait until
     // the update or the removal of the mappings went out, at most PowerTransitionDelayLimit.
     void willSleep();

@@ -13,6 +13,8 @@
 
 #include "KCLog.h"
 
+#include <QPointer>
+
 bool KCDaemonApplicationMain::registerForSystemPower()
 {
     if (_powerRegistered)
@@ -20,11 +22,15 @@ bool KCDaemonApplicationMain::registerForSystemPower()
     if (_powerRegistering)
         return false;
     _powerRegistering = true;
-    _environment.power->takeDelayInhibitor([this](const std::optional<KCError> &error) {
+    // The power management may answer after the daemon is gone.
+    QPointer<KCDaemonApplicationMain> self(this);
+    _environment.power->takeDelayInhibitor([this, self](const std::optional<KCError> &error) {
+        if (!self)
+            return;
         _powerRegistering = false;
         if (error) {
             qCWarning(lcKC).noquote() << QStringLiteral("IORegisterForSystemPower failed");
-            qCDebug(lcKC).noquote() << error->localizedDescription();
+            qCDebug(lcKC).noquote() << QStringLiteral("logind: %1").arg(error->failureReason());
             return;
         }
         _powerRegistered = true;
@@ -54,9 +60,12 @@ void KCDaemonApplicationMain::applyPreventSleepFlag()
         noteSleepPrevented(true);
         return;
     }
-    power.takeIdleInhibitor([this](const std::optional<KCError> &error) {
+    QPointer<KCDaemonApplicationMain> self(this);
+    power.takeIdleInhibitor([this, self](const std::optional<KCError> &error) {
+        if (!self)
+            return;
         if (error) {
-            qCWarning(lcKC).noquote() << QStringLiteral("Cannot keep the computer from sleeping: %1").arg(error->localizedDescription());
+            qCWarning(lcKC).noquote() << QStringLiteral("Cannot keep the computer from sleeping: %1").arg(error->failureReason());
             return;
         }
         // A lock released while on its way does not count.
