@@ -39,8 +39,19 @@ KCDaemonApplicationMain::KCDaemonApplicationMain(const KCDaemonEnvironment &envi
     // The store then shows the settings in effect, fallbacks and corrections included.
     _settings->save();
 
+    _powerTransitionTimer = _environment.timerSource->createTimer(KCTimerKind::SingleShot, [this] {
+        qCInfo(lcKC).noquote() << QStringLiteral("Letting the system go on without waiting any longer for the account service");
+        releasePowerTransition(_powerTransition);
+    });
+    registerForSystemPower();
+    setPreventSleepFlag(_settings->preventSleep());
+
     _systemInfo = _environment.createSystemInformation(this);
     _lastNetworkConfigurationSignature = currentNetworkConfigurationSignature();
+
+    connect(_environment.power, &KCSystemPower::willSleep, this, &KCDaemonApplicationMain::willSleep);
+    connect(_environment.power, &KCSystemPower::didWake, this, &KCDaemonApplicationMain::didWake);
+    connect(_environment.power, &KCSystemPower::willPowerOff, this, &KCDaemonApplicationMain::willPowerOff);
 
     _delayedRefreshTimer = _environment.timerSource->createTimer(KCTimerKind::SingleShot, [this] { refreshAllPortMappings(); });
     _updateRetryTimer = _environment.timerSource->createTimer(KCTimerKind::SingleShot, [this] { sendUpdateToServer(); });
@@ -53,6 +64,7 @@ KCDaemonApplicationMain::KCDaemonApplicationMain(const KCDaemonEnvironment &envi
     setTerminationHandler(terminateImmediately);
 
     appInstance = this;
+    listenForClients();
     sendStatusToClient();
 }
 
@@ -62,6 +74,7 @@ KCDaemonApplicationMain::~KCDaemonApplicationMain()
     if (_refreshStatusTimer)
         _refreshStatusTimer->stop();
     _refreshStatusTimer.reset();
+    _powerTransitionTimer.reset();
     _delayedRefreshTimer.reset();
     _updateRetryTimer.reset();
     // Each mapper removes its mapping from the router as it closes.
@@ -83,7 +96,20 @@ KCDaemonApplicationMain *KCDaemonApplicationMain::instance()
 
 int KCDaemonApplicationMain::main()
 {
+    if (!_listening)
+        return ListenFailureExitStatus;
+    qCInfo(lcKC).noquote() << QStringLiteral("Listener: %1").arg(_environment.listener->description());
     return QCoreApplication::exec();
+}
+
+void KCDaemonApplicationMain::listenForClients()
+{
+    QString error;
+    _listening = _environment.listener->listen(*this, &error);
+    // The service manager counts the daemon as started once it holds its bus name, so a daemon
+    // that cannot be reached says why and ends rather than run on unseen.
+    if (!_listening)
+        qCCritical(lcKC).noquote() << QStringLiteral("Cannot serve clients on the system bus: %1").arg(error);
 }
 
 bool KCDaemonApplicationMain::uninstallPreviousVersionIfNeeded()
@@ -112,6 +138,9 @@ bool KCDaemonApplicationMain::uninstallPreviousVersionIfNeeded()
 
 void KCDaemonApplicationMain::logServiceEvent(const QString &event)
 {
+    // At debug priority in the journal, so an administrator can follow the events too
+    // with journalctl -u com.fendrel.kovra.connect.
+    qCDebug(lcKC).noquote() << event;
     _environment.client->logServiceEvent(event);
 }
 

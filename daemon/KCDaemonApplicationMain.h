@@ -1,6 +1,7 @@
 #pragma once
 
 #include "KCDaemonEnvironment.h"
+#include "KCDaemonHelperToolOperations.h"
 #include "KCDaemonKCService.h"
 #include "KCDaemonSettings.h"
 #include "KCDaemonVocabulary.h"
@@ -14,6 +15,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -24,10 +26,12 @@
 //
 // It keeps one port mapper per account, turns the mappers' results into the port-mapping status
 // and the retry schedule, tells the account service how this machine is reached, describes the
-// router and reacts to name and network changes. Everything runs on the main thread.
+// router, reacts to name, network and power changes and serves its clients' requests.
+// Everything runs on the main thread.
 class KCDaemonApplicationMain final : public QObject,
                                       public KCDaemonPortMapperDelegate,
-                                      public KCDaemonSystemInformationDelegate {
+                                      public KCDaemonSystemInformationDelegate,
+                                      public KCDaemonHelperToolOperations {
     Q_OBJECT
 
 public:
@@ -36,6 +40,11 @@ public:
     // A network change settles for this long before the mappings are made again.
     static constexpr std::chrono::seconds NetworkChangeRefreshDelay{5};
     static inline const QString BundleID = QStringLiteral("com.fendrel.Kovra-Connect");
+    // Sleep and power-off wait at most this long for the daemon's last word to the account
+    // service: well inside logind's own limit (InhibitDelayMaxSec, 5 seconds unless configured).
+    static constexpr std::chrono::seconds PowerTransitionDelayLimit{3};
+    // main()'s answer when the clients cannot reach the daemon.
+    static constexpr int ListenFailureExitStatus = 1;
 
     explicit KCDaemonApplicationMain(const KCDaemonEnvironment &environment, QObject *parent = nullptr);
     ~KCDaemonApplicationMain() override;
@@ -43,8 +52,10 @@ public:
     // The one instance, once its construction has finished.
     static KCDaemonApplicationMain *instance();
 
-    // Runs the main event loop; returns only when the loop is told to quit.
+    // Runs the main event loop and returns its exit status when the loop is told to quit. When
+    // start-up could not listen for clients, returns ListenFailureExitStatus at once instead.
     int main();
+    bool isListening() const { return _listening; }
 
     // Takes the previous product generation's service out of service and deletes its files.
     // Failures are logged or ignored, never fatal. True when the service manager removed the job.
@@ -74,7 +85,9 @@ public:
     //
     // Tells the service how every account's machine is reached, unless nothing changed since
     // the last update it accepted. A failed update is tried again after UpdateRetryInterval.
-    void sendUpdateToServer();
+    // completed, when given, runs once: when the update's request has its answer (or failed), or
+    // at once when no request goes out.
+    void sendUpdateToServer(std::function<void()> completed = {});
     // Signs the machine out of the account where possible and forgets the account: its stored
     // password, status and mapping. False when the stored account could not be deleted.
     bool removeAccount(const QString &account);
@@ -109,6 +122,34 @@ public:
     QVariantMap status();
     void sendStatusToClient();
 
+    // The clients' requests, for a caller already let in.
+    QVariantMap getSettings() override;
+    QString getVersion() override;
+    AccountReply addKovraConnectAccount(const QString &account, const QString &password) override;
+    AccountReply removeKovraConnectAccount(const QString &account) override;
+    StatusReply queryPortMappingStatus() override;
+    // Applies the change entry by entry, in a fixed order, skipping values of the wrong kind and
+    // invalid ports, saves the settings and then refreshes the mappings or sends an update.
+    bool userSettingsChanged(const QVariantMap &settings) override;
+    // Signs out and removes every account, then deletes the daemon's executable and unit file as
+    // our installer placed them; files the package manager owns are left to it. False at the
+    // first file that cannot be deleted.
+    bool uninstall() override;
+
+    // Power.
+    //
+    // Registers for the system's power events (the lock that holds sleep and power-off back
+    // until the daemon had its say); true when registered, now or before. The answer comes
+    // later: a failure is logged then, and the next flag change tries again.
+    bool registerForSystemPower();
+    // Registers if needed, then holds the idle lock exactly while the flag is set.
+    void setPreventSleepFlag(bool preventSleep);
+    // The system is about to sleep, has woken, is about to stop. Sleep and power-off wait until
+    // the update or the removal of the mappings went out, at most PowerTransitionDelayLimit.
+    void willSleep();
+    void didWake();
+    void willPowerOff();
+
     KCDaemonSettings &settings() { return *_settings; }
     const QMap<QString, QString> &accountStatus() const { return _accountStatus; }
     void setAccountStatus(const QString &account, const QString &status) { _accountStatus.insert(account, status); }
@@ -132,6 +173,16 @@ private:
     void scheduleRefreshStatusTimer();
     void refreshStatusTimerFired();
     static void setTerminationHandler(void (*handler)(int));
+    void listenForClients();
+
+    // Power.
+    void applyPreventSleepFlag();
+    void noteSleepPrevented(bool prevented);
+    // Keeps the system's sleep or power-off waiting for the work of one transition; the
+    // transition's number lets only that transition's end release the lock.
+    quint64 holdPowerTransition();
+    void releasePowerTransition(quint64 transition);
+    void forgetPowerTransition();
 
     // Port mapping.
     bool isAutomaticMode() const;
@@ -168,6 +219,16 @@ private:
     std::unique_ptr<KCTimer> _delayedRefreshTimer;
     // The one pending retry of a failed update.
     std::unique_ptr<KCTimer> _updateRetryTimer;
+    bool _listening = false;
+    // The prevent-sleep flag as last set, and whether the idle lock was last reported held.
+    bool _preventSleepFlag = false;
+    bool _sleepPrevented = false;
+    bool _powerRegistered = false;
+    bool _powerRegistering = false;
+    // The sleep or power-off waiting for the daemon, if any, and the bound on that wait.
+    quint64 _powerTransition = 0;
+    bool _powerTransitionHeld = false;
+    std::unique_ptr<KCTimer> _powerTransitionTimer;
     // Mappers already closed, kept until control returns to the event loop: a mapper may be
     // dropped while its own result is being handled, and must not be destroyed under its feet.
     std::vector<std::unique_ptr<KCDaemonPortMapper>> _retiredPortMappers;

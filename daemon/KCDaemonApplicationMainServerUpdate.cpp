@@ -12,6 +12,7 @@
 #include "KCPropertyListDescription.h"
 
 #include <QPointer>
+#include <QScopeGuard>
 
 namespace {
 
@@ -76,8 +77,13 @@ std::optional<KCDaemonApplicationMain::StoredPasswords> KCDaemonApplicationMain:
     return stored;
 }
 
-void KCDaemonApplicationMain::sendUpdateToServer()
+void KCDaemonApplicationMain::sendUpdateToServer(std::function<void()> completed)
 {
+    // Whoever waits for this update hears at once when no request goes out.
+    auto notSent = qScopeGuard([&completed] {
+        if (completed)
+            completed();
+    });
     _updateRetryTimer->stop();
     if (_accountStatus.isEmpty() && _kcServices.empty()) {
         logServiceEvent(QStringLiteral("No accounts so not sending an update. This shouldn't occur!"));
@@ -129,8 +135,11 @@ void KCDaemonApplicationMain::sendUpdateToServer()
 
     _lastSentDict.reset();
     logServiceEvent(QStringLiteral("Sending update: %1").arg(KCPropertyListDescription::describe(withoutPasswords(parameters))));
-    sendServiceRequest(UpdateEndpoint, parameters, [this, parameters](const QVariant &answer, const std::optional<KCError> &error) {
+    notSent.dismiss();
+    sendServiceRequest(UpdateEndpoint, parameters, [this, parameters, completed = std::move(completed)](const QVariant &answer, const std::optional<KCError> &error) {
         updateAnswered(parameters, answer, error);
+        if (completed)
+            completed();
     });
 }
 

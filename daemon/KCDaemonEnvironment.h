@@ -2,6 +2,7 @@
 
 #include "KCDaemonClientCallbacks.h"
 #include "KCDaemonConfiguration.h"
+#include "KCDaemonListener.h"
 #include "KCDaemonPortMapper.h"
 #include "KCDaemonSystemInformation.h"
 #include "KCDefaultsStore.h"
@@ -9,6 +10,7 @@
 #include "KCHardwareIdentity.h"
 #include "KCKeychain.h"
 #include "KCServiceManager.h"
+#include "KCSystemPower.h"
 #include "KCTimerSource.h"
 
 #include <chrono>
@@ -33,11 +35,16 @@ struct KCDaemonEnvironment {
     KCDaemonPortMapperFactory *portMapperFactory = nullptr;
     // The connected client; it drops what arrives while no client is connected.
     KCDaemonClientCallbacks *client = nullptr;
+    // Where clients reach the daemon: it serves its operations there at the end of start-up.
+    KCDaemonListener *listener = nullptr;
+    // Keeping the machine awake while the user asks for it; sleep, wake and power-off.
+    KCSystemPower *power = nullptr;
     // Makes the system information the daemon reads and watches, with the daemon as its delegate.
     SystemInformationMaker createSystemInformation;
     // How long a request to the account service may go without any progress before it fails.
     std::chrono::milliseconds accountServiceTransferTimeout{KCHTTPDefaultTransferTimeoutMilliseconds};
-    // The folder the previous generation's files and the operating system's release file are
-    // looked for under: "/" on a real system.
+    // The folder the previous generation's files, the daemon's own installed files, the package
+    // manager's file lists and the operating system's release file are looked for under: "/" on
+    // a real system.
     QString fileSystemRoot = QStringLiteral("/");
 };

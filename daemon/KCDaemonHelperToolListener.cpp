@@ -25,3 +25,9 @@ bool KCDaemonHelperToolListener::listen(KCDaemonHelperToolOperations &operations
     _service = std::move(service);
     return true;
 }
+
+QString KCDaemonHelperToolListener::description() const
+{
+    return QStringLiteral("%1, object %2, on the system bus as %3")
+        .arg(KCDaemonHelperToolService::ServiceName, KCDaemonHelperToolService::ObjectPath, _bus.baseService());
+}

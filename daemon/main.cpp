@@ -1,7 +1,9 @@
 #include "KCBuildInfo.h"
 #include "KCDaemonApplicationMain.h"
+#include "KCDBusPolkitAuthority.h"
 #include "KCDaemonConfiguration.h"
-#include "KCDaemonJournalClientCallbacks.h"
+#include "KCDaemonHelperToolListener.h"
+#include "KCDaemonHelperToolService.h"
 #include "KCDaemonSystemInformation.h"
 #include "KCDaemonRouterPortMapperFactory.h"
 #include "KCFileKeychain.h"
@@ -10,11 +12,14 @@
 #include "KCLinuxDynamicStore.h"
 #include "KCLinuxHardwareIdentity.h"
 #include "KCLog.h"
+#include "KCLogindSystemPower.h"
 #include "KCSystemdServiceManager.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusReply>
 
 #include <cstdio>
 #include <sys/prctl.h>
@@ -24,6 +29,8 @@ namespace {
 // Usage mistakes and malformed configuration end the process with this status before anything
 // is written.
 constexpr int UsageExitStatus = 2;
+// So does a system bus on which the daemon cannot be reached.
+constexpr int UnreachableExitStatus = KCDaemonApplicationMain::ListenFailureExitStatus;
 
 void printLine(FILE *stream, const QString &text)
 {
@@ -86,15 +93,32 @@ int main(int argc, char **argv)
         return UsageExitStatus;
     }
 
+    // Clients reach the daemon only on the system bus, and a second daemon would fight the first
+    // over the router's mappings: both end the process before anything is started. (Two started
+    // at the same moment are told apart later, when one of them fails to take the name.)
+    QDBusConnection bus = QDBusConnection::systemBus();
+    if (!bus.isConnected()) {
+        printLine(stderr, QStringLiteral("Cannot connect to the system bus: %1").arg(bus.lastError().message()));
+        return UnreachableExitStatus;
+    }
+    const QDBusReply<bool> nameTaken = bus.interface()->isServiceRegistered(KCDaemonHelperToolService::ServiceName);
+    if (nameTaken.isValid() && nameTaken.value()) {
+        printLine(stderr, QStringLiteral("Another process already owns %1 on the system bus: is the daemon running already?")
+                              .arg(KCDaemonHelperToolService::ServiceName));
+        return UnreachableExitStatus;
+    }
+
     KCJsonDefaultsStore store(configuration->stateDirectory(), KCDaemonLabel);
     KCFileKeychain keychain(configuration->stateDirectory());
     KCLinuxHardwareIdentity hardwareIdentity;
-    KCSystemdServiceManager serviceManager(QDBusConnection::systemBus());
+    KCSystemdServiceManager serviceManager(bus);
     // The mappers read the default gateway from a configuration store of their own, so the one
     // that notifies the daemon of changes never waits on them.
     const std::unique_ptr<KCDynamicStore> gatewayConfiguration = KCLinuxDynamicStore::createSystemStore();
     const auto portMapperFactory = KCDaemonRouterPortMapperFactory::createSystemFactory(*gatewayConfiguration, store);
-    KCDaemonJournalClientCallbacks client;
+    KCDBusPolkitAuthority polkit(bus);
+    KCDaemonHelperToolListener listener(bus, polkit);
+    KCLogindSystemPower power(bus);
 
     KCDaemonEnvironment environment;
     environment.configuration = *configuration;
@@ -104,14 +128,13 @@ int main(int argc, char **argv)
     environment.timerSource = &KCTimerSource::system();
     environment.serviceManager = &serviceManager;
     environment.portMapperFactory = portMapperFactory.get();
-    environment.client = &client;
+    environment.client = &listener.client();
+    environment.listener = &listener;
+    environment.power = &power;
     environment.createSystemInformation = [](KCDaemonSystemInformationDelegate *delegate) {
         return KCDaemonSystemInformation::initWithDelegate(delegate);
     };
 
-    {
-        KCDaemonApplicationMain daemon(environment);
-        daemon.main();
-    }
-    return 0;
+    KCDaemonApplicationMain daemon(environment);
+    return daemon.main();
 }

@@ -1,20 +1,41 @@
 #include "KCDaemonProcess.h"
 
+#include "KCBuildInfo.h"
 #include "KCTestUtils.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFileInfo>
 
 #include <csignal>
 
+namespace {
+
+// The folders the daemon deletes files in, or their nearest ancestors that exist.
+QStringList foldersToHide()
+{
+    QStringList folders;
+    for (QString folder : {KCInstalledLibexecDirectory, KCInstalledUnitDirectory}) {
+        while (!QFileInfo(folder).isDir())
+            folder = QFileInfo(folder).absolutePath();
+        if (folder != QStringLiteral("/") && !folders.contains(folder))
+            folders.append(folder);
+    }
+    return folders;
+}
+
+} // namespace
+
 KCDaemonProcess::KCDaemonProcess(const QStringList &arguments, const QString &scratchDirectory,
-                                 const KCTestNetworkNamespace *sharedNamespace)
+                                 const KCTestNetworkNamespace *sharedNamespace, const QString &systemBusAddress)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    // A bus address where no bus listens: the daemon's calls to the service manager fail, as
-    // they would on a machine without one, and the machine's own bus is never touched.
+    // Without the test's bus, an address where no bus listens: the machine's own bus is never
+    // touched.
     environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"),
-                       QStringLiteral("unix:path=") + QDir(scratchDirectory).filePath(QStringLiteral("no-system-bus")));
+                       systemBusAddress.isEmpty()
+                           ? QStringLiteral("unix:path=") + QDir(scratchDirectory).filePath(QStringLiteral("no-system-bus"))
+                           : systemBusAddress);
     environment.remove(QStringLiteral("JOURNAL_STREAM"));
     m_process.setProcessEnvironment(environment);
 
@@ -27,9 +48,16 @@ KCDaemonProcess::KCDaemonProcess(const QStringList &arguments, const QString &sc
             m_error = sharedNamespace->error();
             return;
         }
-        // ip execs the daemon, so the process the test signals is the daemon itself.
+        // A mount namespace of the daemon's own puts an empty memory file system over each of
+        // the folders. ip, unshare and the shell each exec the next, so the process the test
+        // signals is the daemon itself.
+        const QString mountAndRun = QStringLiteral(
+            "while [ \"$1\" != -- ]; do mount -t tmpfs -o mode=0755 kc-test \"$1\" || exit 125; shift; done; shift; exec \"$@\"");
         m_process.start(QStringLiteral("ip"), QStringList{QStringLiteral("netns"), QStringLiteral("exec"), sharedNamespace->name(),
-                                                          KCTest::daemonExecutable()} + arguments);
+                                                          QStringLiteral("unshare"), QStringLiteral("--mount"), QStringLiteral("--propagation"),
+                                                          QStringLiteral("private"), QStringLiteral("sh"), QStringLiteral("-c"), mountAndRun,
+                                                          QStringLiteral("sh")}
+                                                  + foldersToHide() + QStringList{QStringLiteral("--"), KCTest::daemonExecutable()} + arguments);
     } else {
         m_process.start(KCTest::daemonExecutable(), arguments);
     }

@@ -1,6 +1,8 @@
 #include "KCDaemonProcess.h"
+#include "KCPrivateSystemBus.h"
 #include "KCTestUtils.h"
 
+#include <QDBusError>
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
@@ -39,6 +41,12 @@ protected:
         EXPECT_TRUE(writeFile(path, content.replace("@STATE@", stateDir().toUtf8()).replace("@SCRATCH@", scratch.path().toUtf8())));
         return path;
     }
+    // The private system bus the daemon is reached on.
+    QString startBus()
+    {
+        EXPECT_TRUE(bus.start()) << bus.error().toStdString();
+        return bus.address();
+    }
     QJsonObject storedValues() const
     {
         QFile file(QDir(stateDir()).filePath(SettingsFile));
@@ -48,6 +56,7 @@ protected:
     }
 
     QTemporaryDir scratch;
+    KCPrivateSystemBus bus;
 };
 
 } // namespace
@@ -59,12 +68,16 @@ TEST_F(KCDaemonProcessTest, WritesPrivateSettingsWithEveryKeyAndEndsWithZeroOnSi
         const char *name;
         int signal;
     } cases[] = {{"SIGTERM", SIGTERM}, {"SIGINT", SIGINT}};
+    const QString busAddress = startBus();
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         QDir(stateDir()).removeRecursively();
-        KCDaemonProcess daemon({QStringLiteral("--config"), configFile()}, scratch.path());
+        KCDaemonProcess daemon({QStringLiteral("--config"), configFile()}, scratch.path(), nullptr, busAddress);
         ASSERT_TRUE(daemon.started()) << daemon.error().toStdString();
         ASSERT_TRUE(daemon.waitForStandardError(QStringLiteral("0 accounts found. ()"))) << daemon.standardError().toStdString();
+        // Once it listens, the daemon says where.
+        ASSERT_TRUE(daemon.waitForStandardError(QStringLiteral("Listener: com.fendrel.kovra.connect, object /com/fendrel/kovra/connect, on the system bus as :")))
+            << daemon.standardError().toStdString();
 
         const QJsonObject values = storedValues();
         const struct {
@@ -104,7 +117,7 @@ TEST_F(KCDaemonProcessTest, StartsFromADamagedSettingsFileAndReadsTheStoredAccou
                               {"class": "genp", "service": "com.fendrel.kovra.connect.tool", "account": "alice", "password": "a"},
                               {"class": "genp", "service": "com.fendrel.kovra.connect.tool", "account": "bob", "password": "b"}]})"));
 
-    KCDaemonProcess daemon({QStringLiteral("--config"), configFile()}, scratch.path());
+    KCDaemonProcess daemon({QStringLiteral("--config"), configFile()}, scratch.path(), nullptr, startBus());
     ASSERT_TRUE(daemon.started()) << daemon.error().toStdString();
     ASSERT_TRUE(daemon.waitForStandardError(QStringLiteral("2 accounts found. (alice, bob)"))) << daemon.standardError().toStdString();
     EXPECT_TRUE(daemon.standardError().contains(QStringLiteral("is damaged"))) << daemon.standardError().toStdString();
@@ -159,6 +172,34 @@ TEST_F(KCDaemonProcessTest, MalformedConfigurationOrUsageExitsTwoAndWritesNothin
         EXPECT_EQ(daemon.exitCode(), 2);
         const QString message = QString::fromUtf8(c.message).replace(QStringLiteral("@SCRATCH@"), scratch.path());
         EXPECT_TRUE(daemon.standardError().contains(message)) << daemon.standardError().toStdString();
+        EXPECT_FALSE(QFileInfo::exists(stateDir()));
+    }
+}
+
+TEST_F(KCDaemonProcessTest, UnreachableOnTheBusItEndsWithOneBeforeWritingAnything)
+{
+    KC_REQUIRE_ROOT();
+    const QString busAddress = startBus();
+    // Another process holds the daemon's name, as a daemon already running would.
+    QDBusConnection holder = bus.connect();
+    ASSERT_TRUE(holder.registerService(QStringLiteral("com.fendrel.kovra.connect"))) << holder.lastError().message().toStdString();
+
+    const struct {
+        const char *name;
+        QString busAddress;
+        const char *message;
+    } cases[] = {
+        {"no system bus", QString(), "Cannot connect to the system bus: "},
+        {"name already owned", busAddress, "Another process already owns com.fendrel.kovra.connect on the system bus"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        KCDaemonProcess daemon({QStringLiteral("--config"), configFile()}, scratch.path(), nullptr, c.busAddress);
+        ASSERT_TRUE(daemon.started()) << daemon.error().toStdString();
+        ASSERT_TRUE(daemon.waitForExit());
+        EXPECT_EQ(daemon.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(daemon.exitCode(), 1);
+        EXPECT_TRUE(daemon.standardError().contains(QLatin1String(c.message))) << daemon.standardError().toStdString();
         EXPECT_FALSE(QFileInfo::exists(stateDir()));
     }
 }

@@ -6,6 +6,8 @@
 #include "KCDaemonProcess.h"
 #include "KCFileKeychain.h"
 #include "KCJsonDefaultsStore.h"
+#include "KCPrivateSystemBus.h"
+#include "KCServiceInNamespace.h"
 #include "KCTestCertificates.h"
 #include "KCTestUtils.h"
 
@@ -25,43 +27,6 @@ namespace {
 
 const QString Account = QStringLiteral("alice@example.com");
 const QString Password = QStringLiteral("correct horse+battery");
-
-// The fake account service run in the namespace, logging every request it receives to a file.
-class KCServiceInNamespace {
-public:
-    KCServiceInNamespace(const KCTestNetworkNamespace &ns, const KCTestCertificates &certificates, const QString &requestLog)
-    {
-        m_process.start(QStringLiteral("ip"), {QStringLiteral("netns"), QStringLiteral("exec"), ns.name(), QStringLiteral(KC_FAKE_ACCOUNT_SERVICE),
-                                                QStringLiteral("--https"), certificates.serverCertificate, certificates.serverKey,
-                                                QStringLiteral("--log"), requestLog});
-        if (m_process.waitForStarted(30000) && m_process.waitForReadyRead(30000))
-            m_baseURL = QString::fromUtf8(m_process.readLine()).trimmed();
-    }
-    ~KCServiceInNamespace()
-    {
-        m_process.kill();
-        m_process.waitForFinished(30000);
-    }
-    // Empty when the service did not come up.
-    QString baseURL() const { return m_baseURL; }
-
-private:
-    QProcess m_process;
-    QString m_baseURL;
-};
-
-QList<QJsonObject> loggedRequests(const QString &path)
-{
-    QList<QJsonObject> requests;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return requests;
-    for (const QByteArray &line : file.readAll().split('\n')) {
-        if (!line.trimmed().isEmpty())
-            requests.append(QJsonDocument::fromJson(line).object());
-    }
-    return requests;
-}
 
 } // namespace
 
@@ -83,7 +48,7 @@ TEST(KCDaemonServiceTest, StoredAccountReachesTheServiceOverHTTPSWithTheConfigur
     KCTestNetworkNamespace ns;
     ASSERT_TRUE(ns.isReady()) << ns.error().toStdString();
     const QString requestLog = QDir(scratch.path()).filePath(QStringLiteral("requests.jsonl"));
-    KCServiceInNamespace service(ns, *certificates, requestLog);
+    KCServiceInNamespace service(ns, requestLog, {QStringLiteral("--https"), certificates->serverCertificate, certificates->serverKey});
     ASSERT_FALSE(service.baseURL().isEmpty());
 
     const QString config = QDir(scratch.path()).filePath(QStringLiteral("daemon.conf"));
@@ -94,11 +59,13 @@ TEST(KCDaemonServiceTest, StoredAccountReachesTheServiceOverHTTPSWithTheConfigur
                        .arg(service.baseURL(), certificates->authorityCertificate, stateDir)
                        .toUtf8());
     }
-    KCDaemonProcess daemon({QStringLiteral("--config"), config}, scratch.path(), &ns);
+    KCPrivateSystemBus bus;
+    ASSERT_TRUE(bus.start()) << bus.error().toStdString();
+    KCDaemonProcess daemon({QStringLiteral("--config"), config}, scratch.path(), &ns, bus.address());
     ASSERT_TRUE(daemon.started()) << daemon.error().toStdString();
 
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !loggedRequests(requestLog).isEmpty(); }, 30000)) << daemon.standardError().toStdString();
-    const QJsonObject update = loggedRequests(requestLog).first();
+    ASSERT_TRUE(service.waitForRequests(QString(), 1)) << daemon.standardError().toStdString();
+    const QJsonObject update = service.requests().first();
     EXPECT_EQ(update.value(QStringLiteral("path")).toString(), QStringLiteral("/app/6.0/computer/update.php"));
     const QJsonObject form = update.value(QStringLiteral("form")).toObject();
     EXPECT_EQ(form.value(QStringLiteral("kovraID")).toArray().first().toString(), Account);

@@ -2,7 +2,6 @@
 #include "KCLogindSystemPower.h"
 #include "KCPrivateSystemBus.h"
 
-#include <QDBusPendingReply>
 #include <QSignalSpy>
 #include <QtTest/QTest>
 
@@ -41,14 +40,6 @@ protected:
                                    inhibitor.value(QStringLiteral("open")).toBool());
         }
         return found;
-    }
-
-    static QVariantMap waitForAnswer(QDBusPendingCall call)
-    {
-        EXPECT_TRUE(QTest::qWaitFor([&] { return call.isFinished(); }, 60000));
-        const QDBusPendingReply<QVariantMap> reply(call);
-        EXPECT_FALSE(reply.isError()) << reply.error().message().toStdString();
-        return reply.value();
     }
 
     KCPrivateSystemBus bus;
@@ -115,7 +106,7 @@ TEST_F(KCLogindSystemPowerTest, SleepWaitsForTheDelayLockWhichReturnsOnWake)
     });
 
     KCFakeLogindControl logindControl(control);
-    const QVariantMap slept = waitForAnswer(logindControl.suspend());
+    const QVariantMap slept = KCFakeLogindControl::answerOf(logindControl.suspend());
     EXPECT_EQ(slept.value(QStringLiteral("delayLocks")).toInt(), 1);
     EXPECT_TRUE(slept.value(QStringLiteral("released")).toBool());
 
@@ -123,7 +114,7 @@ TEST_F(KCLogindSystemPowerTest, SleepWaitsForTheDelayLockWhichReturnsOnWake)
     ASSERT_TRUE(QTest::qWaitFor([&] { return power.holdsDelayInhibitor(); }, 30000));
     EXPECT_TRUE(logind->waitForLine(QStringLiteral("inhibit sleep:shutdown delay")));
 
-    const QVariantMap stopped = waitForAnswer(logindControl.powerOff());
+    const QVariantMap stopped = KCFakeLogindControl::answerOf(logindControl.powerOff());
     EXPECT_EQ(stopped.value(QStringLiteral("delayLocks")).toInt(), 1);
     EXPECT_TRUE(stopped.value(QStringLiteral("released")).toBool());
 

@@ -3,6 +3,10 @@
 #include "KCDBusValue.h"
 
 #include <QDBusMessage>
+#include <QDBusPendingReply>
+#include <QtTest/QTest>
+
+#include <gtest/gtest.h>
 
 namespace {
 QDBusMessage controlCall(const QString &member)
@@ -46,4 +50,12 @@ bool KCFakeLogindControl::setInhibitDelayMax(uint milliseconds)
     QDBusMessage call = controlCall(QStringLiteral("SetInhibitDelayMax"));
     call << milliseconds;
     return _bus.call(call).type() == QDBusMessage::ReplyMessage;
+}
+
+QVariantMap KCFakeLogindControl::answerOf(QDBusPendingCall call)
+{
+    EXPECT_TRUE(QTest::qWaitFor([&] { return call.isFinished(); }, TransitionAnswerTimeoutMs));
+    const QDBusPendingReply<QVariantMap> reply(call);
+    EXPECT_FALSE(reply.isError()) << reply.error().message().toStdString();
+    return reply.value();
 }

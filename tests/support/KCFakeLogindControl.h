@@ -15,6 +15,9 @@ public:
     // would go on, so the test keeps its event loop running until then.
     QDBusPendingCall suspend();
     QDBusPendingCall powerOff();
+    // Runs the event loop until the call answered, and returns the answer (empty on an error,
+    // which fails the test).
+    static QVariantMap answerOf(QDBusPendingCall call);
     bool resume();
     bool setInhibitDelayMax(uint milliseconds);
 

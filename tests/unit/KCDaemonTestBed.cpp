@@ -37,6 +37,8 @@ KCDaemonEnvironment KCDaemonTestBed::environment()
     env.serviceManager = &serviceManager;
     env.portMapperFactory = &mappers;
     env.client = &client;
+    env.listener = &listener;
+    env.power = &power;
     env.fileSystemRoot = root.path();
     env.accountServiceTransferTimeout = transferTimeout;
     env.createSystemInformation = [this](KCDaemonSystemInformationDelegate *delegate) {

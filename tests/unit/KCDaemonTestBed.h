@@ -2,12 +2,14 @@
 
 #include "KCDaemonApplicationMain.h"
 #include "KCFakeClientCallbacks.h"
+#include "KCFakeDaemonListener.h"
 #include "KCFakeDynamicStore.h"
 #include "KCFakeHardwareIdentity.h"
 #include "KCFakeKeychain.h"
 #include "KCFakePortMapper.h"
 #include "KCFakeServiceManager.h"
 #include "KCFakeSystemInformationSources.h"
+#include "KCFakeSystemPower.h"
 #include "KCFakeTimerSource.h"
 #include "KCMemoryDefaultsStore.h"
 
@@ -41,6 +43,8 @@ public:
     KCFakeServiceManager serviceManager;
     KCFakePortMapperFactory mappers;
     KCFakeClientCallbacks client;
+    KCFakeDaemonListener listener;
+    KCFakeSystemPower power;
     KCFakeSystemInformationSources sources;
     QTemporaryDir root;
     // What a daemon started from now on finds in its system configuration store.

@@ -1,8 +1,0 @@
-#include "KCDaemonJournalClientCallbacks.h"
-
-#include "KCLog.h"
-
-void KCDaemonJournalClientCallbacks::logServiceEvent(const QString &message)
-{
-    qCInfo(lcKC).noquote() << message;
-}
